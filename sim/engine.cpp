@@ -1,0 +1,271 @@
+// The streaming run of a simulated device. Samples travel as doubles scaled
+// to full scale = 1.0: scaling by a power of two is exact in double, so equal
+// formats pass bit for bit and widths convert by full scale.
+#include "engine.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+
+namespace asiosim {
+
+namespace {
+
+thread_local bool tlsEngineThread = false;
+
+bool isInteger(uint32_t format) { return format >= 16 && format <= 18; }
+
+// SplitMix64: small, and the same on every platform and standard library,
+// unlike the std distributions.
+uint64_t nextRandom(uint64_t& state) {
+    uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
+// Uniform in [-1, 1).
+double nextUniform(uint64_t& state) {
+    return std::ldexp(static_cast<double>(nextRandom(state) >> 11), -52) - 1.0;
+}
+
+}  // namespace
+
+uint32_t sampleWidth(uint32_t format) {
+    switch (format) {
+        case 16: return 2;
+        case 17: return 3;
+        default: return 4;
+    }
+}
+
+double readSample(uint32_t format, const unsigned char* p) {
+    if (format == 19) {
+        uint32_t bits = uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
+        float f = 0;
+        std::memcpy(&f, &bits, sizeof f);
+        return f;
+    }
+    if (!isInteger(format)) return 0.0;
+    const uint32_t width = sampleWidth(format);
+    uint32_t bits = 0;
+    for (uint32_t i = 0; i < width; ++i) bits |= uint32_t{p[i]} << (8 * i);
+    const uint32_t shift = 32 - 8 * width;  // sign-extend through the top of the word
+    const auto value = static_cast<int32_t>(bits << shift) >> shift;
+    return std::ldexp(static_cast<double>(value), -static_cast<int>(8 * width - 1));
+}
+
+void writeSample(uint32_t format, unsigned char* p, double value) {
+    if (format == 19) {
+        const auto f = static_cast<float>(value);
+        uint32_t bits = 0;
+        std::memcpy(&bits, &f, sizeof bits);
+        for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(bits >> (8 * i));
+        return;
+    }
+    const uint32_t width = sampleWidth(format);
+    if (!isInteger(format)) {
+        std::memset(p, 0, width);
+        return;
+    }
+    const double full = std::ldexp(1.0, static_cast<int>(8 * width - 1));
+    double x = std::round(value * full);
+    if (std::isnan(x)) x = 0.0;
+    x = std::min(std::max(x, -full), full - 1.0);
+    const auto bits = static_cast<uint32_t>(static_cast<int64_t>(x));
+    for (uint32_t i = 0; i < width; ++i) p[i] = static_cast<unsigned char>(bits >> (8 * i));
+}
+
+bool onEngineThread() { return tlsEngineThread; }
+
+void Barrier::arriveAndWait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const uint64_t generation = generation_;
+    if (++waiting_ == count_) {
+        waiting_ = 0;
+        ++generation_;
+        cv_.notify_all();
+        return;
+    }
+    cv_.wait(lock, [&] { return generation_ != generation; });
+}
+
+namespace {
+
+size_t threadsFor(const DeviceSpec& device, size_t outputs, size_t inputs) {
+    const size_t busiest = std::max<size_t>(std::max(outputs, inputs), 1);
+    return std::min<size_t>(device.callbackThreads, busiest);
+}
+
+size_t enabledCount(const std::vector<Binding>& bindings) {
+    return static_cast<size_t>(
+        std::count_if(bindings.begin(), bindings.end(), [](const Binding& b) { return b.proc != nullptr; }));
+}
+
+}  // namespace
+
+Engine::Engine(const DeviceSpec& device, const std::vector<Binding>& outputs, const std::vector<Binding>& inputs)
+    : device_(device),
+      threadCount_(threadsFor(device, enabledCount(outputs), enabledCount(inputs))),
+      tickStart_(threadCount_),
+      outputsDone_(threadCount_) {
+    const size_t samples = device.bufferSamples;
+
+    // Index of each channel's slot, so routes can point at their source.
+    std::vector<size_t> outputSlot(outputs.size(), SIZE_MAX);
+    outputs_.reserve(outputs.size());
+    for (size_t ch = 0; ch < outputs.size() && ch < device.outputs.size(); ++ch) {
+        if (outputs[ch].proc == nullptr) continue;
+        OutputSlot slot;
+        slot.channel = static_cast<uint32_t>(ch);
+        slot.format = device.outputs[ch].format;
+        slot.binding = outputs[ch];
+        slot.buffer.assign(samples * sampleWidth(slot.format), 0);
+        outputSlot[ch] = outputs_.size();
+        outputs_.push_back(std::move(slot));
+    }
+
+    inputs_.reserve(inputs.size());
+    for (size_t ch = 0; ch < inputs.size() && ch < device.inputs.size(); ++ch) {
+        if (inputs[ch].proc == nullptr) continue;
+        InputSlot slot;
+        slot.channel = static_cast<uint32_t>(ch);
+        slot.format = device.inputs[ch].format;
+        slot.binding = inputs[ch];
+        slot.buffer.assign(samples * sampleWidth(slot.format) + device.trailingBytes, 0);
+        slot.mix.assign(samples, 0.0);
+        slot.noiseState = device.seed ^ (0xD1B54A32D192ED03ull * (ch + 1));
+        for (const RouteSpec& route : device.routes) {
+            if (route.to != ch || route.from >= outputSlot.size() || outputSlot[route.from] == SIZE_MAX) continue;
+            OutputSlot& source = outputs_[outputSlot[route.from]];
+            // The ring must hold the current buffer and everything `latency` behind it.
+            source.history.resize(std::max(source.history.size(), samples + route.latency), 0.0);
+            slot.routes.push_back({&source, route.latency, route.gain});
+        }
+        inputs_.push_back(std::move(slot));
+    }
+}
+
+Engine::~Engine() { stop(); }
+
+void Engine::start() {
+    stopRequested_ = false;
+    quit_ = false;
+    try {
+        threads_.emplace_back([this] { clockLoop(); });
+        for (size_t w = 1; w < threadCount_; ++w) threads_.emplace_back([this, w] { workerLoop(w); });
+    } catch (...) {
+        stop();
+        throw;
+    }
+}
+
+void Engine::stop() {
+    {
+        std::lock_guard<std::mutex> lock(wakeMutex_);
+        stopRequested_ = true;
+    }
+    wake_.notify_all();
+    for (std::thread& t : threads_)
+        if (t.joinable()) t.join();
+    threads_.clear();
+}
+
+bool Engine::waitUntilDeadline(uint64_t tick) {
+    using namespace std::chrono;
+    // Offset of tick k: k * bufferSamples / sampleRate seconds, split so the
+    // product cannot overflow.
+    const uint64_t samples = tick * device_.bufferSamples;
+    const uint64_t rate = device_.sampleRate;
+    const uint64_t ns = samples / rate * 1000000000ull + samples % rate * 1000000000ull / rate;
+    const auto deadline = runStart_ + duration_cast<steady_clock::duration>(nanoseconds(ns));
+    std::unique_lock<std::mutex> lock(wakeMutex_);
+    return !wake_.wait_until(lock, deadline, [&] { return stopRequested_.load(); });
+}
+
+void Engine::clockLoop() {
+    tlsEngineThread = true;
+    runStart_ = std::chrono::steady_clock::now();
+    for (uint64_t tick = 0;; ++tick) {
+        if (device_.maxTicks != 0 && tick >= device_.maxTicks) {
+            std::unique_lock<std::mutex> lock(wakeMutex_);
+            wake_.wait(lock, [&] { return stopRequested_.load(); });
+            break;
+        }
+        if (device_.clock == Clock::Realtime) {
+            if (!waitUntilDeadline(tick)) break;
+        } else if (stopRequested_.load()) {
+            break;
+        }
+        if (threadCount_ > 1) {
+            currentTick_ = tick;
+            tickStart_.arriveAndWait();
+        }
+        runTick(0, tick);
+    }
+    if (threadCount_ > 1) {
+        quit_ = true;
+        tickStart_.arriveAndWait();
+    }
+}
+
+void Engine::workerLoop(size_t worker) {
+    tlsEngineThread = true;
+    for (;;) {
+        tickStart_.arriveAndWait();
+        if (quit_.load()) return;
+        runTick(worker, currentTick_);
+    }
+}
+
+// Worker w serves every threadCount_-th enabled channel. The next tick's
+// tickStart_ is the barrier that closes this one.
+void Engine::runTick(size_t worker, uint64_t tick) {
+    const uint64_t position = tick * device_.bufferSamples;
+    for (size_t i = worker; i < outputs_.size(); i += threadCount_) processOutput(outputs_[i], position);
+    if (threadCount_ > 1) outputsDone_.arriveAndWait();
+    for (size_t i = worker; i < inputs_.size(); i += threadCount_) processInput(inputs_[i], position);
+}
+
+void Engine::processOutput(OutputSlot& out, uint64_t position) {
+    std::fill(out.buffer.begin(), out.buffer.end(), static_cast<unsigned char>(0));
+    ++out.calls;
+    out.binding.proc(0, out.channel, out.buffer.data(), static_cast<uint32_t>(out.buffer.size()), out.binding.user);
+    if (out.history.empty()) return;
+    const size_t size = out.history.size();
+    const uint32_t width = sampleWidth(out.format);
+    size_t h = static_cast<size_t>(position % size);
+    for (uint32_t n = 0; n < device_.bufferSamples; ++n) {
+        out.history[h] = readSample(out.format, &out.buffer[n * width]);
+        if (++h == size) h = 0;
+    }
+}
+
+void Engine::processInput(InputSlot& in, uint64_t position) {
+    const uint32_t width = sampleWidth(in.format);
+    const size_t sampleBytes = size_t{device_.bufferSamples} * width;
+    if (in.format == 19 || isInteger(in.format)) {
+        std::fill(in.mix.begin(), in.mix.end(), 0.0);
+        for (const InputRoute& route : in.routes) {
+            // Slots behind the start of the run are still zero: silence.
+            const std::vector<double>& ring = route.source->history;
+            const size_t size = ring.size();
+            size_t h = static_cast<size_t>((position % size + size - route.latency) % size);
+            for (double& sample : in.mix) {
+                sample += route.gain * ring[h];
+                if (++h == size) h = 0;
+            }
+        }
+        if (device_.noise > 0.0)
+            for (double& sample : in.mix) sample += device_.noise * nextUniform(in.noiseState);
+        for (uint32_t n = 0; n < device_.bufferSamples; ++n) writeSample(in.format, &in.buffer[n * width], in.mix[n]);
+    } else {
+        std::memset(in.buffer.data(), 0, sampleBytes);
+    }
+    std::memset(in.buffer.data() + sampleBytes, 0, in.buffer.size() - sampleBytes);
+    ++in.calls;
+    in.binding.proc(1, in.channel, in.buffer.data(), static_cast<uint32_t>(in.buffer.size()), in.binding.user);
+}
+
+}  // namespace asiosim

@@ -1,0 +1,115 @@
+// Streaming for one run of a simulated device: the clock, the callback
+// threads, and the signal path from the output buffers through the routes to
+// the input buffers, with the sample format conversions that takes.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "bassasio.h"
+#include "config.h"
+
+namespace asiosim {
+
+// Bytes per sample of a format code; unknown codes carry 4-byte samples.
+uint32_t sampleWidth(uint32_t format);
+
+// One sample as a fraction of full scale (a float as it is). Unknown formats
+// read as silence.
+double readSample(uint32_t format, const unsigned char* p);
+
+// Writes a fraction of full scale: integers are rounded half away from zero
+// and clipped, floats are stored as computed. Unknown formats get silence.
+void writeSample(uint32_t format, unsigned char* p, double value);
+
+// True on the threads that call the channel callbacks.
+bool onEngineThread();
+
+struct Binding {
+    AsioChannelProc proc = nullptr;
+    void* user = nullptr;
+};
+
+// A small reusable barrier (std::barrier is C++20).
+class Barrier {
+public:
+    explicit Barrier(size_t count) : count_(count) {}
+    void arriveAndWait();
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    size_t count_;
+    size_t waiting_ = 0;
+    uint64_t generation_ = 0;
+};
+
+// Everything a run needs is allocated on construction, so ticks allocate
+// nothing. A channel with a null proc in `outputs` / `inputs` is not enabled.
+class Engine {
+public:
+    Engine(const DeviceSpec& device, const std::vector<Binding>& outputs, const std::vector<Binding>& inputs);
+    ~Engine();
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
+
+    void start();
+    // Returns once no callback is running and none will be called again.
+    void stop();
+
+private:
+    // One per enabled channel; it belongs to one thread for the whole run,
+    // which is what keeps a channel's callback from running twice at once.
+    struct OutputSlot {
+        uint32_t channel = 0;
+        uint32_t format = 0;
+        Binding binding;
+        std::vector<unsigned char> buffer;
+        std::vector<double> history;  // ring of past samples; empty when no route reads it
+        uint64_t calls = 0;
+    };
+    struct InputRoute {
+        const OutputSlot* source = nullptr;
+        uint32_t latency = 0;
+        double gain = 1.0;
+    };
+    struct InputSlot {
+        uint32_t channel = 0;
+        uint32_t format = 0;
+        Binding binding;
+        std::vector<unsigned char> buffer;
+        std::vector<InputRoute> routes;
+        std::vector<double> mix;
+        uint64_t noiseState = 0;
+        uint64_t calls = 0;
+    };
+
+    void clockLoop();
+    void workerLoop(size_t worker);
+    void runTick(size_t worker, uint64_t tick);
+    void processOutput(OutputSlot& out, uint64_t position);
+    void processInput(InputSlot& in, uint64_t position);
+    bool waitUntilDeadline(uint64_t tick);  // false when asked to stop
+
+    const DeviceSpec& device_;
+    size_t threadCount_ = 1;
+    std::vector<OutputSlot> outputs_;
+    std::vector<InputSlot> inputs_;
+
+    std::vector<std::thread> threads_;
+    std::atomic<bool> stopRequested_{false};
+    std::atomic<bool> quit_{false};
+    std::mutex wakeMutex_;
+    std::condition_variable wake_;
+    Barrier tickStart_;
+    Barrier outputsDone_;
+    uint64_t currentTick_ = 0;  // written by the clock thread before tickStart_
+    std::chrono::steady_clock::time_point runStart_;  // the clock thread's own
+};
+
+}  // namespace asiosim

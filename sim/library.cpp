@@ -1,0 +1,190 @@
+// The library's state machine: open / enabled / running, the configured
+// failures, and the trace line written as each call returns.
+#include "library.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdarg>
+#include <cstring>
+
+namespace asiosim {
+
+namespace {
+
+template <typename T>
+bool listed(const std::vector<T>& list, T value) {
+    return std::find(list.begin(), list.end(), value) != list.end();
+}
+
+}  // namespace
+
+Trace::~Trace() {
+    if (file_ != nullptr) std::fclose(file_);
+}
+
+void Trace::line(const char* format, ...) {
+    if (path_.empty()) return;
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    int length = std::vsnprintf(text, sizeof text - 1, format, args);
+    va_end(args);
+    if (length < 0) return;
+    auto size = std::min(static_cast<size_t>(length), sizeof text - 2);
+    text[size++] = '\n';
+
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!opened_) {
+        opened_ = true;
+        // Binary, so the line ends in "\n" alone on every platform.
+        file_ = std::fopen(path_.c_str(), "ab");
+        if (file_ == nullptr) std::fprintf(stderr, "asiosim: %s: cannot open the trace file\n", path_.c_str());
+    }
+    if (file_ == nullptr) return;
+    std::fwrite(text, 1, size, file_);
+    std::fflush(file_);
+}
+
+Library::Library(std::vector<DeviceSpec> devices, std::string tracePath)
+    : devices_(std::move(devices)), trace_(std::move(tracePath)) {}
+
+Library::~Library() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    engine_.reset();
+}
+
+const DeviceSpec* Library::openDevice() const {
+    const int open = open_.load();
+    return open < 0 ? nullptr : &devices_[static_cast<size_t>(open)];
+}
+
+const ChannelSpec* Library::channelOf(uint32_t input, uint32_t channel) const {
+    const DeviceSpec* device = openDevice();
+    if (device == nullptr) return nullptr;
+    const std::vector<ChannelSpec>& list = input != 0 ? device->inputs : device->outputs;
+    return channel < list.size() ? &list[channel] : nullptr;
+}
+
+uint32_t Library::getDeviceInfo(uint32_t device, BassAsioDeviceInfo* info) {
+    uint32_t result = 0;
+    if (info != nullptr && device < devices_.size()) {
+        info->name = devices_[device].name.c_str();
+        info->reserved = nullptr;
+        result = 1;
+    }
+    trace_.line("BASS_ASIO_GetDeviceInfo(%" PRIu32 ", *) = %" PRIu32, device, result);
+    return result;
+}
+
+uint32_t Library::init(uint32_t device, uint32_t flags) {
+    uint32_t result = 0;
+    const uint64_t call = ++initCalls_;
+    if (!onEngineThread()) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (device < devices_.size() && open_.load() < 0 && !listed(devices_[device].fail.init, call)) {
+            outputs_.assign(devices_[device].outputs.size(), Binding{});
+            inputs_.assign(devices_[device].inputs.size(), Binding{});
+            open_ = static_cast<int>(device);
+            result = 1;
+        }
+    }
+    trace_.line("BASS_ASIO_Init(%" PRIu32 ", %" PRIu32 ") = %" PRIu32, device, flags, result);
+    return result;
+}
+
+uint32_t Library::controlPanel() {
+    const DeviceSpec* device = openDevice();
+    const uint32_t result = device != nullptr && !device->fail.controlPanel ? 1 : 0;
+    trace_.line("BASS_ASIO_ControlPanel() = %" PRIu32, result);
+    return result;
+}
+
+uint32_t Library::free() {
+    uint32_t result = 0;
+    const uint64_t call = ++freeCalls_;
+    if (!onEngineThread()) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (const DeviceSpec* device = openDevice()) {
+            engine_.reset();
+            outputs_.clear();
+            inputs_.clear();
+            open_ = -1;
+            result = listed(device->fail.free, call) ? 0 : 1;
+        }
+    }
+    trace_.line("BASS_ASIO_Free() = %" PRIu32, result);
+    return result;
+}
+
+uint32_t Library::channelGetInfo(uint32_t input, uint32_t channel, BassAsioChannelInfo* info) {
+    uint32_t result = 0;
+    const ChannelSpec* spec = channelOf(input, channel);
+    if (spec != nullptr && info != nullptr) {
+        info->reserved[0] = 0;
+        info->reserved[1] = spec->format;
+        std::memset(info->name, 0, sizeof info->name);
+        std::memcpy(info->name, spec->name.data(), std::min(spec->name.size(), sizeof info->name - 1));
+        result = 1;
+    }
+    trace_.line("BASS_ASIO_ChannelGetInfo(%" PRIu32 ", %" PRIu32 ", *) = %" PRIu32, input, channel, result);
+    return result;
+}
+
+uint32_t Library::channelGetFormat(uint32_t input, uint32_t channel) {
+    const ChannelSpec* spec = channelOf(input, channel);
+    const uint32_t result = spec != nullptr ? spec->format : 0;
+    trace_.line("BASS_ASIO_ChannelGetFormat(%" PRIu32 ", %" PRIu32 ") = %" PRIu32, input, channel, result);
+    return result;
+}
+
+uint32_t Library::channelEnable(uint32_t input, uint32_t channel, AsioChannelProc proc, void* user) {
+    uint32_t result = 0;
+    if (!onEngineThread()) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const DeviceSpec* device = openDevice();
+        if (device != nullptr && engine_ == nullptr && proc != nullptr && channelOf(input, channel) != nullptr) {
+            const std::vector<uint32_t>& failing = input != 0 ? device->fail.enableInput : device->fail.enableOutput;
+            if (!listed(failing, channel)) {
+                (input != 0 ? inputs_ : outputs_)[channel] = Binding{proc, user};
+                result = 1;
+            }
+        }
+    }
+    trace_.line("BASS_ASIO_ChannelEnable(%" PRIu32 ", %" PRIu32 ", *, *) = %" PRIu32, input, channel, result);
+    return result;
+}
+
+uint32_t Library::start(uint32_t bufferLength, uint32_t threads) {
+    uint32_t result = 0;
+    if (!onEngineThread()) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const DeviceSpec* device = openDevice();
+        if (device != nullptr && engine_ == nullptr && !device->fail.start) {
+            try {
+                auto engine = std::make_unique<Engine>(*device, outputs_, inputs_);
+                engine->start();
+                engine_ = std::move(engine);
+                result = 1;
+            } catch (const std::exception&) {
+                // Out of memory or threads: the device stays stopped.
+            }
+        }
+    }
+    trace_.line("BASS_ASIO_Start(%" PRIu32 ", %" PRIu32 ") = %" PRIu32, bufferLength, threads, result);
+    return result;
+}
+
+uint32_t Library::stop() {
+    uint32_t result = 0;
+    if (!onEngineThread()) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (const DeviceSpec* device = openDevice()) {
+            engine_.reset();
+            result = device->fail.stop ? 0 : 1;
+        }
+    }
+    trace_.line("BASS_ASIO_Stop() = %" PRIu32, result);
+    return result;
+}
+
+}  // namespace asiosim

@@ -1,0 +1,81 @@
+// The sample report: tab-separated text with CR LF line ends, formatted into
+// a block buffer and written in large pieces.
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "channel_stream.h"
+#include "platform.h"
+#include "results.h"
+
+namespace {
+
+// Collects text and hands it to the file in large blocks.
+struct ReportWriter {
+    static constexpr size_t kBlockSize = 1 << 16;
+    std::FILE* file;
+    std::vector<char> storage = std::vector<char>(kBlockSize);
+    char* block = storage.data();
+    size_t used = 0;
+
+    void flushIfFull(size_t room) {
+        if (kBlockSize - used < room) flush();
+    }
+    void flush() {
+        std::fwrite(block, 1, used, file);
+        used = 0;
+    }
+    void text(const char* s) {
+        const size_t length = std::strlen(s);
+        flushIfFull(length);
+        std::memcpy(block + used, s, length);
+        used += length;
+    }
+    template <typename Number>
+    void number(Number n) {
+        flushIfFull(24);
+        used = static_cast<size_t>(std::to_chars(block + used, block + kBlockSize, n).ptr - block);
+    }
+    void numberAndTab(int64_t n) {
+        number(n);
+        block[used++] = '\t';
+    }
+};
+
+}  // namespace
+
+void writeSampleReport(uint32_t commonLength, bool inputPresent) {
+    std::FILE* file = openFileForWriting("c:\\temp\\ASIO PCM.txt");
+    if (file == nullptr) return;
+    if (!inputPresent) {
+        std::fclose(file);
+        return;
+    }
+
+    std::vector<const int16_t*> columns;
+    ReportWriter report{file};
+    
+    for (const ChannelStream* stream : channelStreams) {
+        if (!stream->isInput) continue;
+        columns.push_back(stream->samples.data());
+        report.text("Max Abs ");
+        report.number(stream->peakMagnitude);
+        report.text("(sample ");
+        report.number(stream->peakPosition);
+        report.text(")\t");
+    }
+    report.text("\r\n");
+    report.text("Position\tvalues\r\n");
+
+    for (uint32_t j = 0; j < commonLength; ++j) {
+        // A row is at most 11 characters per column and for the position.
+        report.flushIfFull(12 * (columns.size() + 1) + 2);
+        report.numberAndTab(j);
+        for (const int16_t* column : columns) report.numberAndTab(column[j]);
+        report.block[report.used++] = '\r';
+        report.block[report.used++] = '\n';
+    }
+    report.flush();
+    std::fclose(file);
+}

@@ -1,0 +1,521 @@
+// End-to-end runs of the real program against the stand-in library: each
+// scenario describes a device, the operator's answers, and what must come of
+// them on the console, in the library's call trace, and in the files.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <optional>
+
+#include "process.h"
+#include "test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// ---- what the program prints -------------------------------------------
+
+std::string deviceList(const std::vector<std::string>& names) {
+    std::string text = "ID\tDevice Name\n";
+    for (size_t i = 0; i < names.size(); ++i) text += std::to_string(i) + "\t" + names[i] + "\n";
+    return text;
+}
+
+const std::string kOnlyDevice = "Selecting only installed device\n";
+const std::string kStartUp = "Deintialised ASIO subsystem\nSuccessfully re-initialised ASIO\nInitialised\n";
+const std::string kPrompt = "How many seconds to run for? (CTRL+C terminates early)";
+const std::string kReleased = "Deintialised ASIO subsystem\n";
+const std::string kNoAudio = " Could not initialise audio\n";
+const std::string kFloat = "This app does not support floating point formats\n";
+
+std::string selected(const std::string& name) {
+    return "Select device to use: \nYou've selected " + name + "\n";
+}
+
+std::string output(int channel, int width, bool enabled = true) {
+    const std::string w = std::to_string(width);
+    return "Sample length 48000, bytes per sample " + w + "\nBytes per sample" + w + "\n" +
+           (enabled ? "Output Channel " + std::to_string(channel) + " initialised\n" : "");
+}
+
+std::string input(int channel, const std::string& name, int width, bool opened = true, bool enabled = true) {
+    const std::string c = std::to_string(channel);
+    return c + " " + name + ": EnabledSample length 48000, bytes per sample " + std::to_string(width) + "\n" +
+           (opened ? "Opened output file for output channel " : "Could  not open output file for output channel ") +
+           c + "\n" + (enabled ? "Input Channel " + c + " initialised\n" : "");
+}
+
+// The channel set-up of a device with two 16-bit outputs and inputs "In 1"
+// and "In 2", everything enabled.
+std::string twoByTwo(int outWidth, int inWidth) {
+    return output(0, outWidth) + output(1, outWidth) + input(0, "In 1", inWidth) + input(1, "In 2", inWidth);
+}
+
+// ---- what the library is asked -----------------------------------------
+
+std::vector<std::string> enumerate(int devices) {
+    std::vector<std::string> calls;
+    for (int i = 0; i < devices; ++i) calls.push_back("BASS_ASIO_GetDeviceInfo(" + std::to_string(i) + ", *) = 1");
+    calls.push_back("BASS_ASIO_GetDeviceInfo(" + std::to_string(devices) + ", *) = 0");
+    return calls;
+}
+
+std::vector<std::string> startUp(int device) {
+    const std::string init = "BASS_ASIO_Init(" + std::to_string(device) + ", 1) = 1";
+    return {init, "BASS_ASIO_ControlPanel() = 1", "BASS_ASIO_Free() = 1", init};
+}
+
+std::vector<std::string> channelCalls(int direction, int channel, int format, bool enabled = true) {
+    const std::string args = std::to_string(direction) + ", " + std::to_string(channel);
+    return {"BASS_ASIO_ChannelGetInfo(" + args + ", *) = 1",
+            "BASS_ASIO_ChannelGetFormat(" + args + ") = " + std::to_string(format),
+            "BASS_ASIO_ChannelEnable(" + args + ", *, *) = " + (enabled ? "1" : "0")};
+}
+
+std::vector<std::string> noChannel(int direction, int channel) {
+    return {"BASS_ASIO_ChannelGetInfo(" + std::to_string(direction) + ", " + std::to_string(channel) + ", *) = 0"};
+}
+
+const std::vector<std::string> kRun = {"BASS_ASIO_Start(0, 32) = 1", "BASS_ASIO_Stop() = 1", "BASS_ASIO_Free() = 1"};
+
+std::vector<std::string> join(std::initializer_list<std::vector<std::string>> parts) {
+    std::vector<std::string> all;
+    for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+// ---- what the files hold ------------------------------------------------
+
+// An input's capture file when one impulse came back: `ticks` buffers of
+// `bufferSamples` samples (plus `trailing` zero bytes each), silent but for
+// the sample at `latency`, whose bytes are `impulse`.
+struct ImpulseCapture {
+    int channel;
+    int width;
+    int latency;
+    std::string impulse;
+    int ticks = 20;
+    int bufferSamples = 64;
+    int trailing = 0;
+
+    std::string bytes() const {
+        std::string all;
+        for (int t = 0; t < ticks; ++t) {
+            std::string buffer(static_cast<size_t>(bufferSamples * width + trailing), '\0');
+            const int first = t * bufferSamples;
+            if (latency >= first && latency < first + bufferSamples)
+                buffer.replace(static_cast<size_t>((latency - first) * width), impulse.size(), impulse);
+            all += buffer;
+        }
+        return all;
+    }
+};
+
+enum class Report { kNone, kEmpty, kFromCaptures };
+
+struct Scenario {
+    const char* name;
+    std::string config;  // the stand-in's JSON; empty for its built-in device
+    std::string answers;
+    std::string transcript;
+    std::vector<std::string> trace;  // the whole call trace, when given
+    Report report = Report::kFromCaptures;
+    std::vector<std::pair<int, int>> inputs;  // (channel, width) of every registered input, in order
+    std::vector<ImpulseCapture> captures;     // exact capture files
+    std::vector<std::string> reportHeader;    // expected first line of the report, when given
+    bool removeFolder = false;
+    bool interruptWait = false;
+    int trailingBytes = 0;  // the stand-in's fragment after every 64-sample buffer
+};
+
+void PrintTo(const Scenario& s, std::ostream* out) {
+    *out << s.name;
+}
+
+// Compares two byte strings without printing megabytes of them.
+testing::AssertionResult sameBytes(const std::string& actual, const std::string& expected) {
+    if (actual == expected) return testing::AssertionSuccess();
+    size_t at = 0;
+    while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) ++at;
+    auto around = [at](const std::string& s) {
+        const size_t from = at < 16 ? 0 : at - 16;
+        return testing::PrintToString(s.substr(from, 48));
+    };
+    return testing::AssertionFailure() << "lengths " << actual.size() << " and " << expected.size()
+                                       << ", first difference at byte " << at << ": " << around(actual) << " vs "
+                                       << around(expected);
+}
+
+// The same report the program must write, built independently from the
+// capture files: each whole sample's two most significant bytes.
+// `trailing` bytes after every buffer of `bufferSamples` samples are a
+// fragment that gives no value.
+std::string referenceReport(const TempFolder& folder, const std::vector<std::pair<int, int>>& inputs,
+                            size_t bufferSamples, size_t trailing) {
+    std::vector<std::vector<int>> values;
+    size_t common = 4000000000u;
+    for (auto [channel, w] : inputs) {
+        const auto width = static_cast<size_t>(w);
+        const std::string bytes = readFileBytes(folder.file("ASIO.Channel(Output)." + std::to_string(channel) + ".pcm"));
+        const size_t stride = trailing == 0 ? bytes.size() : bufferSamples * width + trailing;
+        std::vector<int> v;
+        for (size_t buffer = 0; buffer < bytes.size(); buffer += stride) {
+            const size_t end = std::min(bytes.size(), buffer + stride);
+            for (size_t at = buffer; at + width <= end; at += width) {
+                const auto lo = static_cast<unsigned char>(bytes[at + width - 2]);
+                const auto hi = static_cast<unsigned char>(bytes[at + width - 1]);
+                v.push_back(static_cast<int16_t>(static_cast<uint16_t>(lo | hi << 8)));
+            }
+        }
+        common = std::min(common, v.size());
+        values.push_back(v);
+    }
+    std::string text;
+    char cell[64];
+    for (const auto& v : values) {
+        int peak = 0, at = -1;
+        for (size_t j = 0; j < common; ++j)
+            if (std::abs(v[j]) > peak) peak = std::abs(v[j]), at = static_cast<int>(j);
+        std::snprintf(cell, sizeof cell, "Max Abs %d(sample %d)\t", peak, at);
+        text += cell;
+    }
+    text += "\r\nPosition\tvalues\r\n";
+    for (size_t j = 0; j < common; ++j) {
+        text += std::to_string(j) + "\t";
+        for (const auto& v : values) text += std::to_string(v[j]) + "\t";
+        text += "\r\n";
+    }
+    return text;
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> result;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) result.push_back(line);
+    return result;
+}
+
+// ---- the scenarios ------------------------------------------------------
+
+// A noise-free loopback device that runs 20 buffers of 64 samples as fast as
+// it can: a run of one second holds exactly those.
+std::string loop(const std::string& name, const std::string& extra) {
+    return R"({"name": ")" + name +
+           R"(", "clock": "freewheel", "bufferSamples": 64, "maxTicks": 20, "noise": 0)" +
+           (extra.empty() ? "" : ", " + extra) + "}";
+}
+
+std::string devices(std::initializer_list<std::string> list) {
+    std::string all = R"({"devices": [)";
+    bool first = true;
+    for (const std::string& d : list) all += (first ? "" : ", ") + d, first = false;
+    return all + "]}";
+}
+
+const std::string kTwoByTwo16 =
+    R"("outputs": [{"format": 16}, {"format": 16}], "inputs": [{"format": 16}, {"format": 16}],)"
+    R"( "routes": [{"from": 0, "to": 0, "latency": 100}, {"from": 1, "to": 1, "latency": 37}])";
+
+const std::string kFullScale16("\xFF\x7F", 2);
+
+std::vector<Scenario> scenarios() {
+    const std::string plain = devices({loop("Loop", kTwoByTwo16)});
+    const std::string three = devices({loop("First", ""), loop("Second", kTwoByTwo16), loop("Third", "")});
+    const std::string threeSelected = deviceList({"First", "Second", "Third"});
+    const std::string invalid3 = "Invalid device selected. Available choices are 0 to 2\nAborting\n" + kNoAudio;
+    const std::vector<std::pair<int, int>> two16 = {{0, 2}, {1, 2}};
+    const std::vector<ImpulseCapture> twoImpulses = {{0, 2, 100, kFullScale16}, {1, 2, 37, kFullScale16}};
+    const std::vector<std::string> fullRun16 =
+        join({enumerate(1), startUp(0), channelCalls(0, 0, 16), channelCalls(0, 1, 16), channelCalls(1, 0, 16),
+              channelCalls(1, 1, 16), noChannel(1, 2), kRun});
+
+    return {
+        {"OneDeviceRunsWithoutAskingWhichOne", plain, "1\n",
+         deviceList({"Loop"}) + kOnlyDevice + kStartUp + twoByTwo(2, 2) + kPrompt + kReleased, fullRun16,
+         Report::kFromCaptures, two16, twoImpulses,
+         {"Max Abs 32767(sample 100)\tMax Abs 32767(sample 37)\t"}},
+
+        {"NoDeviceEndsAfterTheHeader", devices({}), "", "ID\tDevice Name\n" + kNoAudio, enumerate(0), Report::kNone},
+
+        {"ThreeDevicesAndTheAnswerOne", three, "1\n1\n",
+         threeSelected + selected("Second") + kStartUp + twoByTwo(2, 2) + kPrompt + kReleased,
+         join({enumerate(3), startUp(1), channelCalls(0, 0, 16), channelCalls(0, 1, 16), channelCalls(1, 0, 16),
+               channelCalls(1, 1, 16), noChannel(1, 2), kRun}),
+         Report::kFromCaptures, two16, twoImpulses},
+
+        {"BothAnswersOnOneLine", three, "1 1\n",
+         threeSelected + selected("Second") + kStartUp + twoByTwo(2, 2) + kPrompt + kReleased, {},
+         Report::kFromCaptures, two16, twoImpulses},
+
+        {"AnAnswerEqualToTheCountIsRefused", three, "3\n", threeSelected + "Select device to use: " + invalid3,
+         enumerate(3), Report::kNone},
+        {"LettersAreRefused", three, "abc\n", threeSelected + "Select device to use: " + invalid3, enumerate(3),
+         Report::kNone},
+        {"MinusOneIsRefused", three, "-1\n", threeSelected + "Select device to use: " + invalid3, enumerate(3),
+         Report::kNone},
+        {"ANumberAboveThirtyTwoBitsIsRefused", three, "4294967296\n",
+         threeSelected + "Select device to use: " + invalid3, enumerate(3), Report::kNone},
+        {"ClosedInputIsRefused", three, "", threeSelected + "Select device to use: " + invalid3, enumerate(3),
+         Report::kNone},
+
+        // The letters after "2" are the seconds answer, which cannot be read:
+        // the run lasts no time at all.
+        {"LettersAfterTheNumberStartTheNextAnswer", three, "  \n2abc\n",
+         threeSelected + selected("Third") + kStartUp + kPrompt + kReleased,
+         join({enumerate(3), startUp(2), noChannel(0, 0), noChannel(1, 0), kRun}), Report::kEmpty},
+
+        {"AnswersThatEndEarlyRunForNoTime", devices({loop("Loop", kTwoByTwo16)}), "",
+         deviceList({"Loop"}) + kOnlyDevice + kStartUp + twoByTwo(2, 2) + kPrompt + kReleased, fullRun16,
+         Report::kFromCaptures, two16},
+
+        {"FirstInitFails", devices({loop("Loop", R"("fail": {"init": [1]})")}), "",
+         deviceList({"Loop"}) + kOnlyDevice + kNoAudio,
+         join({enumerate(1), {"BASS_ASIO_Init(0, 1) = 0"}}), Report::kNone},
+        {"SettingsPanelFails", devices({loop("Loop", R"("fail": {"controlPanel": true})")}), "",
+         deviceList({"Loop"}) + kOnlyDevice + kNoAudio,
+         join({enumerate(1), {"BASS_ASIO_Init(0, 1) = 1", "BASS_ASIO_ControlPanel() = 0"}}), Report::kNone},
+        {"FirstFreeFails", devices({loop("Loop", R"("fail": {"free": [1]})")}), "",
+         deviceList({"Loop"}) + kOnlyDevice + "Could not deinitialise ASIO subsystem\n" + kNoAudio,
+         join({enumerate(1), {"BASS_ASIO_Init(0, 1) = 1", "BASS_ASIO_ControlPanel() = 1", "BASS_ASIO_Free() = 0"}}),
+         Report::kNone},
+        {"SecondInitFails", devices({loop("Loop", R"("fail": {"init": [2]})")}), "",
+         deviceList({"Loop"}) + kOnlyDevice + "Deintialised ASIO subsystem\nCould not reintiialise ASIO subsystem\n" +
+             kNoAudio,
+         join({enumerate(1), {"BASS_ASIO_Init(0, 1) = 1", "BASS_ASIO_ControlPanel() = 1", "BASS_ASIO_Free() = 1",
+                              "BASS_ASIO_Init(0, 1) = 0"}}),
+         Report::kNone},
+
+        {"StartFailsAndTheRunGoesOn", devices({loop("Loop", kTwoByTwo16 + R"(, "fail": {"start": true})")}), "1\n",
+         deviceList({"Loop"}) + kOnlyDevice + kStartUp + twoByTwo(2, 2) + kPrompt + "Could not start playback\n" +
+             kReleased,
+         join({enumerate(1), startUp(0), channelCalls(0, 0, 16), channelCalls(0, 1, 16), channelCalls(1, 0, 16),
+               channelCalls(1, 1, 16), noChannel(1, 2),
+               {"BASS_ASIO_Start(0, 32) = 0", "BASS_ASIO_Stop() = 1", "BASS_ASIO_Free() = 1"}}),
+         Report::kFromCaptures, two16, {},
+         {"Max Abs 0(sample -1)\tMax Abs 0(sample -1)\t"}},
+        {"StopFails", devices({loop("Loop", kTwoByTwo16 + R"(, "fail": {"stop": true})")}), "1\n",
+         deviceList({"Loop"}) + kOnlyDevice + kStartUp + twoByTwo(2, 2) + kPrompt + "Could not stop device\n" +
+             kReleased,
+         {}, Report::kFromCaptures, two16, twoImpulses},
+        {"FinalFreeFailsSilently", devices({loop("Loop", kTwoByTwo16 + R"(, "fail": {"free": [2]})")}), "1\n",
+         deviceList({"Loop"}) + kOnlyDevice + kStartUp + twoByTwo(2, 2) + kPrompt, {}, Report::kFromCaptures, two16,
+         twoImpulses},
+
+        // Only outputs 0 and 1 are asked about, however many there are.
+        {"EightOutputsAndEightInputs",
+         devices({loop("Wide", R"("outputs": [{}, {}, {}, {}, {}, {}, {}, {}], "inputs": [{}, {}, {}, {}, {}, {}, {}, {}],)"
+                               R"( "routes": [{"from": 0, "to": 7, "latency": 5}])")}),
+         "1\n",
+         deviceList({"Wide"}) + kOnlyDevice + kStartUp + output(0, 4) + output(1, 4) + input(0, "In 1", 4) +
+             input(1, "In 2", 4) + input(2, "In 3", 4) + input(3, "In 4", 4) + input(4, "In 5", 4) +
+             input(5, "In 6", 4) + input(6, "In 7", 4) + input(7, "In 8", 4) + kPrompt + kReleased,
+         join({enumerate(1), startUp(0), channelCalls(0, 0, 18), channelCalls(0, 1, 18), channelCalls(1, 0, 18),
+               channelCalls(1, 1, 18), channelCalls(1, 2, 18), channelCalls(1, 3, 18), channelCalls(1, 4, 18),
+               channelCalls(1, 5, 18), channelCalls(1, 6, 18), channelCalls(1, 7, 18), noChannel(1, 8), kRun}),
+         Report::kFromCaptures,
+         {{0, 4}, {1, 4}, {2, 4}, {3, 4}, {4, 4}, {5, 4}, {6, 4}, {7, 4}},
+         {{7, 4, 5, std::string("\xFF\xFF\xFF\x7F", 4)}, {0, 4, 0, std::string(4, '\0')}}},
+
+        {"OneOutputAndNoInput", devices({loop("Mono", R"("outputs": [{"name": "Main", "format": 17}])")}), "1\n",
+         deviceList({"Mono"}) + kOnlyDevice + kStartUp + output(0, 3) + kPrompt + kReleased,
+         join({enumerate(1), startUp(0), channelCalls(0, 0, 17), noChannel(0, 1), noChannel(1, 0), kRun}),
+         Report::kEmpty},
+
+        // 16-bit outputs into 24- and 32-bit inputs, scaled by full scale.
+        {"WidthsScaleBetweenFormats",
+         devices({loop("Mixed", R"("outputs": [{"format": 16}, {"format": 18}],)"
+                                R"( "inputs": [{"name": "Line L", "format": 17}, {"name": "Line R", "format": 18}, {"format": 16}],)"
+                                R"( "routes": [{"from": 0, "to": 0, "latency": 3}, {"from": 0, "to": 1, "latency": 64},)"
+                                R"( {"from": 1, "to": 2, "latency": 1279}])")}),
+         "1\n",
+         deviceList({"Mixed"}) + kOnlyDevice + kStartUp + output(0, 2) + output(1, 4) + input(0, "Line L", 3) +
+             input(1, "Line R", 4) + input(2, "In 3", 2) + kPrompt + kReleased,
+         {}, Report::kFromCaptures, {{0, 3}, {1, 4}, {2, 2}},
+         {{0, 3, 3, std::string("\x00\xFF\x7F", 3)},
+          {1, 4, 64, std::string("\x00\x00\xFF\x7F", 4)},
+          {2, 2, 1279, kFullScale16}},
+         {"Max Abs 32767(sample 3)\tMax Abs 32767(sample 64)\tMax Abs 32767(sample 1279)\t"}},
+
+        // An unsupported format gets no record: no pattern, no file, no
+        // enabling, no column in the report.
+        {"UnsupportedFormatsAreLeftOut",
+         devices({loop("Float", R"("outputs": [{"format": 19}, {"format": 16}],)"
+                                R"( "inputs": [{"format": 19}, {"format": 16}, {"format": 99}],)"
+                                R"( "routes": [{"from": 1, "to": 1, "latency": 10}])")}),
+         "1\n",
+         deviceList({"Float"}) + kOnlyDevice + kStartUp + kFloat + output(1, 2) + "0 In 1: Enabled" + kFloat +
+             input(1, "In 2", 2) + "2 In 3: Enabled" + kFloat + kPrompt + kReleased,
+         join({enumerate(1), startUp(0), {"BASS_ASIO_ChannelGetInfo(0, 0, *) = 1", "BASS_ASIO_ChannelGetFormat(0, 0) = 19"},
+               channelCalls(0, 1, 16),
+               {"BASS_ASIO_ChannelGetInfo(1, 0, *) = 1", "BASS_ASIO_ChannelGetFormat(1, 0) = 19"},
+               channelCalls(1, 1, 16),
+               {"BASS_ASIO_ChannelGetInfo(1, 2, *) = 1", "BASS_ASIO_ChannelGetFormat(1, 2) = 99"}, noChannel(1, 3),
+               kRun}),
+         Report::kFromCaptures, {{1, 2}}, {{1, 2, 10, kFullScale16}}, {"Max Abs 32767(sample 10)\t"}},
+
+        // A channel whose enabling failed keeps its record: an input that
+        // recorded nothing makes the common length 0.
+        {"FailedEnablingIsNotReported",
+         devices({loop("Loop", kTwoByTwo16 + R"(, "fail": {"enableOutput": [1], "enableInput": [0]})")}), "1\n",
+         deviceList({"Loop"}) + kOnlyDevice + kStartUp + output(0, 2) + output(1, 2, false) +
+             input(0, "In 1", 2, true, false) + input(1, "In 2", 2) + kPrompt + kReleased,
+         join({enumerate(1), startUp(0), channelCalls(0, 0, 16), channelCalls(0, 1, 16, false),
+               channelCalls(1, 0, 16, false), channelCalls(1, 1, 16), noChannel(1, 2), kRun}),
+         Report::kFromCaptures, two16, {{0, 2, 0, "", 0}},
+         {"Max Abs 0(sample -1)\tMax Abs 0(sample -1)\t"}},
+
+        {"TrailingFragmentsReachTheCaptureFile",
+         devices({loop("Odd", R"("inputs": [{"format": 17}], "outputs": [{"format": 17}], "trailingBytes": 2,)"
+                              R"( "routes": [{"from": 0, "to": 0, "latency": 64}])")}),
+         "1\n", deviceList({"Odd"}) + kOnlyDevice + kStartUp + output(0, 3) + input(0, "In 1", 3) + kPrompt + kReleased,
+         {}, Report::kFromCaptures, {{0, 3}}, {{0, 3, 64, std::string("\xFF\xFF\x7F", 3), 20, 64, 2}},
+         {"Max Abs 32767(sample 64)\t"}, false, false, 2},
+
+        {"AMissingFolderLosesTheFilesButNotTheRun", plain, "1\n",
+         deviceList({"Loop"}) + kOnlyDevice + kStartUp + output(0, 2) + output(1, 2) +
+             input(0, "In 1", 2, false) + input(1, "In 2", 2, false) + kPrompt + kReleased,
+         fullRun16, Report::kNone, {}, {}, {}, true},
+
+        // Four callback threads at once, two routes summed into one input.
+        {"ThreadsAndSummedRoutes",
+         devices({loop("Threads", R"("callbackThreads": 4, "outputs": [{"format": 16}, {"format": 16}],)"
+                                  R"( "inputs": [{"format": 16}, {"format": 16}, {"format": 16}, {"format": 16}],)"
+                                  R"( "routes": [{"from": 0, "to": 2, "latency": 7, "gain": 0.25},)"
+                                  R"( {"from": 1, "to": 2, "latency": 7, "gain": 0.25}, {"from": 1, "to": 3, "latency": 900}])")}),
+         "1\n",
+         deviceList({"Threads"}) + kOnlyDevice + kStartUp + output(0, 2) + output(1, 2) + input(0, "In 1", 2) +
+             input(1, "In 2", 2) + input(2, "In 3", 2) + input(3, "In 4", 2) + kPrompt + kReleased,
+         {}, Report::kFromCaptures, {{0, 2}, {1, 2}, {2, 2}, {3, 2}},
+         {{2, 2, 7, std::string("\x00\x40", 2)}, {3, 2, 900, kFullScale16}},
+         {"Max Abs 0(sample -1)\tMax Abs 0(sample -1)\tMax Abs 16384(sample 7)\tMax Abs 32767(sample 900)\t"}},
+
+        // CTRL+C during an hour's wait ends the wait; the run completes. How
+        // many buffers arrived before it is up to the clock.
+        {"InterruptEndsTheWait", devices({loop("Loop", kTwoByTwo16)}), "3600\n",
+         deviceList({"Loop"}) + kOnlyDevice + kStartUp + twoByTwo(2, 2) + kPrompt + kReleased, fullRun16,
+         Report::kFromCaptures, two16, {}, {}, false, true},
+
+        // The built-in device: a loopback with faint noise, 549 samples late.
+        {"BuiltInDevice", "", "1\n",
+         deviceList({"Loopback Simulator"}) + kOnlyDevice + kStartUp + twoByTwo(4, 4) + kPrompt + kReleased, {},
+         Report::kFromCaptures, {{0, 4}, {1, 4}}},
+    };
+}
+
+class EndToEnd : public testing::TestWithParam<Scenario> {};
+
+TEST_P(EndToEnd, Run) {
+    const Scenario& s = GetParam();
+    // The program's files go to one folder, the stand-in's configuration and
+    // trace to another, so a missing temp folder still leaves the trace.
+    TempFolder folder;
+    TempFolder work;
+    const fs::path configPath = work.file("device.json");
+    const fs::path tracePath = work.file("trace.txt");
+    if (!s.config.empty()) std::ofstream(configPath) << s.config;
+    if (s.removeFolder) fs::remove_all(folder.path());
+
+    ProcessOptions options;
+    options.argv = {ASIOLOOP_EXE};
+    options.env = {"ASIOLOOP_TEMP_DIR=" + folder.path(), "ASIOSIM_CONFIG=" + (s.config.empty() ? "" : configPath.string()),
+                   "ASIOSIM_TRACE=" + tracePath.string()};
+    options.input = s.answers;
+    if (s.interruptWait) {
+        bool sent = false;
+        options.watch = [&sent](pid_t pid, const std::string&) {
+            if (!sent && catchesSignal(pid, SIGINT)) sent = kill(pid, SIGINT) == 0;
+        };
+    }
+    const ProcessResult result = runProcess(options);
+
+    ASSERT_FALSE(result.timedOut);
+    EXPECT_TRUE(result.exited);
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.out, s.transcript);
+    EXPECT_EQ(result.err, "");
+    if (!s.trace.empty()) {
+        EXPECT_EQ(lines(readFileBytes(tracePath)), s.trace);
+    }
+
+    const fs::path report = folder.file("ASIO PCM.txt");
+    switch (s.report) {
+        case Report::kNone: EXPECT_FALSE(fs::exists(report)); break;
+        case Report::kEmpty:
+            EXPECT_TRUE(fs::exists(report));
+            EXPECT_EQ(readFileBytes(report), "");
+            break;
+        case Report::kFromCaptures:
+            EXPECT_TRUE(sameBytes(readFileBytes(report),
+                                  referenceReport(folder, s.inputs, 64, static_cast<size_t>(s.trailingBytes))));
+            break;
+    }
+    for (const ImpulseCapture& capture : s.captures) {
+        SCOPED_TRACE("capture of input " + std::to_string(capture.channel));
+        EXPECT_TRUE(sameBytes(
+            readFileBytes(folder.file("ASIO.Channel(Output)." + std::to_string(capture.channel) + ".pcm")),
+            capture.bytes()));
+    }
+    if (!s.reportHeader.empty()) {
+        const std::vector<std::string> reportLines = lines(readFileBytes(report));
+        ASSERT_FALSE(reportLines.empty());
+        EXPECT_EQ(reportLines[0], s.reportHeader[0] + "\r");
+    }
+    if (HasFailure()) {
+        // Keep what the program wrote, for a look at the failing signal.
+        const fs::path kept = fs::temp_directory_path() / ("asioloop-failed-" + std::string(s.name));
+        fs::remove_all(kept);
+        fs::create_directories(kept);
+        if (fs::exists(folder.path())) fs::copy(folder.path(), kept / "temp", fs::copy_options::recursive);
+        if (fs::exists(tracePath)) fs::copy_file(tracePath, kept / "trace.txt");
+        std::ofstream(kept / "transcript.txt") << result.out;
+        ADD_FAILURE() << "the run's files are kept in " << kept;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, EndToEnd, testing::ValuesIn(scenarios()),
+                         [](const testing::TestParamInfo<Scenario>& param) { return std::string(param.param.name); });
+
+// The built-in device: its peaks are where the loopback puts the impulse.
+TEST(BuiltInDevice, FindsTheImpulseAtItsLatency) {
+    TempFolder folder;
+    ProcessOptions options;
+    options.argv = {ASIOLOOP_EXE};
+    options.env = {"ASIOLOOP_TEMP_DIR=" + folder.path(), "ASIOSIM_CONFIG=", "ASIOSIM_TRACE="};
+    options.input = "1\n";
+    const ProcessResult result = runProcess(options);
+    ASSERT_TRUE(result.exited);
+    const std::vector<std::string> report = lines(readFileBytes(folder.file("ASIO PCM.txt")));
+    ASSERT_GT(report.size(), 1000u);  // a second at 48 kHz, less what the start-up takes
+    // Noise lowers full scale by a few steps at most.
+    int magnitude[2] = {0, 0}, position[2] = {0, 0};
+    ASSERT_EQ(std::sscanf(report[0].c_str(), "Max Abs %d(sample %d)\tMax Abs %d(sample %d)", &magnitude[0],
+                          &position[0], &magnitude[1], &position[1]),
+              4);
+    for (int k = 0; k < 2; ++k) {
+        EXPECT_EQ(position[k], 549);
+        EXPECT_GE(magnitude[k], 32760);
+    }
+}
+
+// CTRL+C outside the wait keeps its usual effect: the process ends there.
+TEST(Interrupt, AtTheSecondsQuestionEndsTheProgram) {
+    TempFolder folder;
+    TempFolder work;
+    std::ofstream(work.file("device.json")) << devices({loop("Loop", kTwoByTwo16)});
+    ProcessOptions options;
+    options.argv = {ASIOLOOP_EXE};
+    options.env = {"ASIOLOOP_TEMP_DIR=" + folder.path(), "ASIOSIM_CONFIG=" + work.file("device.json").string()};
+    options.keepInputOpen = true;
+    bool sent = false;
+    options.watch = [&sent](pid_t pid, const std::string& out) {
+        if (!sent && out.find(kPrompt) != std::string::npos) sent = kill(pid, SIGINT) == 0;
+    };
+    const ProcessResult result = runProcess(options);
+    EXPECT_EQ(result.signal, SIGINT);
+    EXPECT_FALSE(fs::exists(folder.file("ASIO PCM.txt")));
+}
+
+}  // namespace
