@@ -92,14 +92,14 @@ const json& readList(const json& v, const std::string& where) {
     return v;
 }
 
-std::vector<ChannelSpec> readChannels(const json& list, const std::string& where, const char* prefix) {
-    std::vector<ChannelSpec> channels;
+std::vector<ChannelConfig> readChannels(const json& list, const std::string& where, const char* prefix) {
+    std::vector<ChannelConfig> channels;
     readList(list, where);
     for (size_t i = 0; i < list.size(); ++i) {
         const std::string at = element(where, i);
         const json& c = list[i];
         checkObject(c, at, {"name", "format"});
-        ChannelSpec ch;
+        ChannelConfig ch;
         ch.name = prefix + std::to_string(i + 1);
         if (const json* v = find(c, "name")) {
             ch.name = readString(*v, member(at, "name"));
@@ -120,14 +120,14 @@ uint32_t readChannelIndex(const json& v, const std::string& where, size_t count,
     return i;
 }
 
-std::vector<RouteSpec> readRoutes(const json& list, const std::string& where, const DeviceSpec& dev) {
-    std::vector<RouteSpec> routes;
+std::vector<RouteConfig> readRoutes(const json& list, const std::string& where, const DeviceConfig& dev) {
+    std::vector<RouteConfig> routes;
     readList(list, where);
     for (size_t i = 0; i < list.size(); ++i) {
         const std::string at = element(where, i);
         const json& r = list[i];
         checkObject(r, at, {"from", "to", "latency", "gain"});
-        RouteSpec route;
+        RouteConfig route;
         const json* from = find(r, "from");
         const json* to = find(r, "to");
         if (!from) fail(member(at, "from"), "missing");
@@ -157,10 +157,10 @@ std::vector<uint32_t> readChannelList(const json& list, const std::string& where
     return channels;
 }
 
-FaultSpec readFaults(const json& f, const std::string& where, const DeviceSpec& dev) {
+FaultConfig readFaults(const json& f, const std::string& where, const DeviceConfig& dev) {
     checkObject(f, where,
                 {"init", "controlPanel", "free", "start", "stop", "enableOutput", "enableInput"});
-    FaultSpec faults;
+    FaultConfig faults;
     if (const json* v = find(f, "init")) faults.init = readCallNumbers(*v, member(where, "init"));
     if (const json* v = find(f, "free")) faults.free = readCallNumbers(*v, member(where, "free"));
     if (const json* v = find(f, "controlPanel")) faults.controlPanel = readBool(*v, member(where, "controlPanel"));
@@ -173,11 +173,11 @@ FaultSpec readFaults(const json& f, const std::string& where, const DeviceSpec& 
     return faults;
 }
 
-DeviceSpec readDevice(const json& d, const std::string& at) {
+DeviceConfig readDevice(const json& d, const std::string& at) {
     checkObject(d, at,
                 {"name", "sampleRate", "bufferSamples", "clock", "callbackThreads", "outputs", "inputs",
                  "routes", "noise", "seed", "trailingBytes", "maxTicks", "fail"});
-    DeviceSpec dev;
+    DeviceConfig dev;
     const json* name = find(d, "name");
     if (!name) fail(member(at, "name"), "missing");
     dev.name = readString(*name, member(at, "name"));
@@ -224,8 +224,8 @@ std::string withoutExceptionTag(const std::string& message) {
 
 }  // namespace
 
-DeviceSpec builtinDevice() {
-    DeviceSpec dev;
+DeviceConfig builtinDevice() {
+    DeviceConfig dev;
     dev.name = "Loopback Simulator";
     dev.outputs = {{"Out 1", 18}, {"Out 2", 18}};
     dev.inputs = {{"In 1", 18}, {"In 2", 18}};
@@ -247,7 +247,8 @@ ConfigResult parseConfig(const std::string& text) {
     } catch (const ConfigError& e) {
         result.devices.clear();
         result.error = e.where.empty() ? "the top level " + e.what : e.where + ": " + e.what;
-    } catch (const json::parse_error& e) {
+    } catch (const json::exception& e) {
+        // Syntax errors, and numbers too large for a double.
         result.devices.clear();
         result.error = "not valid JSON: " + withoutExceptionTag(e.what());
     } catch (const std::exception& e) {
@@ -274,7 +275,7 @@ ConfigResult loadConfigFile(const std::string& path) {
     return parseConfig(text.str());
 }
 
-std::vector<DeviceSpec> loadDevices(const char* configPath, std::FILE* err) {
+std::vector<DeviceConfig> loadDevices(const char* configPath, std::FILE* err) {
     if (configPath == nullptr || *configPath == '\0') return {builtinDevice()};
     ConfigResult result = loadConfigFile(configPath);
     if (!result.ok) {

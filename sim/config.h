@@ -12,13 +12,13 @@ namespace asiosim {
 
 enum class Clock { Realtime, Freewheel };
 
-struct ChannelSpec {
+struct ChannelConfig {
     std::string name;
     uint32_t format = 18;
 };
 
 // A wire from an output channel to an input channel.
-struct RouteSpec {
+struct RouteConfig {
     uint32_t from = 0;
     uint32_t to = 0;
     uint32_t latency = 0;  // samples
@@ -27,7 +27,7 @@ struct RouteSpec {
 
 // Calls that are made to fail. Init and Free failures are 1-based call
 // numbers counted over the whole process; the channel lists hold indexes.
-struct FaultSpec {
+struct FaultConfig {
     std::vector<uint64_t> init;
     std::vector<uint64_t> free;
     bool controlPanel = false;
@@ -39,20 +39,20 @@ struct FaultSpec {
 
 // The scalar defaults are the built-in device's, so a configured device that
 // leaves a key out gets the built-in value.
-struct DeviceSpec {
+struct DeviceConfig {
     std::string name;
     uint32_t sampleRate = 48000;
     uint32_t bufferSamples = 256;
     Clock clock = Clock::Realtime;
     uint32_t callbackThreads = 1;
-    std::vector<ChannelSpec> outputs;
-    std::vector<ChannelSpec> inputs;
-    std::vector<RouteSpec> routes;
+    std::vector<ChannelConfig> outputs;
+    std::vector<ChannelConfig> inputs;
+    std::vector<RouteConfig> routes;
     double noise = 0.0001;  // peak, as a fraction of full scale
     uint64_t seed = 1;
     uint32_t trailingBytes = 0;
     uint64_t maxTicks = 0;  // 0: no limit
-    FaultSpec fail;
+    FaultConfig fail;
 };
 
 // Limits beyond which a configuration is refused.
@@ -63,11 +63,11 @@ constexpr uint32_t kMaxLatency = 1u << 22;
 constexpr uint32_t kMaxTrailingBytes = 65536;
 constexpr size_t kMaxChannelName = 31;
 
-DeviceSpec builtinDevice();
+DeviceConfig builtinDevice();
 
 struct ConfigResult {
     bool ok = false;
-    std::vector<DeviceSpec> devices;
+    std::vector<DeviceConfig> devices;
     std::string error;  // "where: what", or just "what" for the file as a whole
 };
 
@@ -77,6 +77,6 @@ ConfigResult loadConfigFile(const std::string& path);
 // The devices the library serves: the built-in one without a path (null or
 // empty), else those of the file. A file that cannot be used gives no device
 // and one line on `err`.
-std::vector<DeviceSpec> loadDevices(const char* configPath, std::FILE* err);
+std::vector<DeviceConfig> loadDevices(const char* configPath, std::FILE* err);
 
 }  // namespace asiosim

@@ -93,7 +93,7 @@ void Barrier::arriveAndWait() {
 
 namespace {
 
-size_t threadsFor(const DeviceSpec& device, size_t outputs, size_t inputs) {
+size_t threadsFor(const DeviceConfig& device, size_t outputs, size_t inputs) {
     const size_t busiest = std::max<size_t>(std::max(outputs, inputs), 1);
     return std::min<size_t>(device.callbackThreads, busiest);
 }
@@ -105,7 +105,7 @@ size_t enabledCount(const std::vector<Binding>& bindings) {
 
 }  // namespace
 
-Engine::Engine(const DeviceSpec& device, const std::vector<Binding>& outputs, const std::vector<Binding>& inputs)
+Engine::Engine(const DeviceConfig& device, const std::vector<Binding>& outputs, const std::vector<Binding>& inputs)
     : device_(device),
       threadCount_(threadsFor(device, enabledCount(outputs), enabledCount(inputs))),
       tickStart_(threadCount_),
@@ -136,7 +136,7 @@ Engine::Engine(const DeviceSpec& device, const std::vector<Binding>& outputs, co
         slot.buffer.assign(samples * sampleWidth(slot.format) + device.trailingBytes, 0);
         slot.mix.assign(samples, 0.0);
         slot.noiseState = device.seed ^ (0xD1B54A32D192ED03ull * (ch + 1));
-        for (const RouteSpec& route : device.routes) {
+        for (const RouteConfig& route : device.routes) {
             if (route.to != ch || route.from >= outputSlot.size() || outputSlot[route.from] == SIZE_MAX) continue;
             OutputSlot& source = outputs_[outputSlot[route.from]];
             // The ring must hold the current buffer and everything `latency` behind it.
@@ -246,14 +246,17 @@ void Engine::processInput(InputSlot& in, uint64_t position) {
     const uint32_t width = sampleWidth(in.format);
     const size_t sampleBytes = size_t{device_.bufferSamples} * width;
     if (in.format == 19 || isInteger(in.format)) {
-        std::fill(in.mix.begin(), in.mix.end(), 0.0);
-        for (const InputRoute& route : in.routes) {
+        if (in.routes.empty()) std::fill(in.mix.begin(), in.mix.end(), 0.0);
+        for (size_t r = 0; r < in.routes.size(); ++r) {
             // Slots behind the start of the run are still zero: silence.
+            const InputRoute& route = in.routes[r];
             const std::vector<double>& ring = route.source->history;
             const size_t size = ring.size();
             size_t h = static_cast<size_t>((position % size + size - route.latency) % size);
+            // The first route sets rather than adds, so a float -0.0 keeps its sign.
             for (double& sample : in.mix) {
-                sample += route.gain * ring[h];
+                const double value = route.gain * ring[h];
+                sample = r == 0 ? value : sample + value;
                 if (++h == size) h = 0;
             }
         }

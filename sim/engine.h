@@ -53,7 +53,7 @@ private:
 // nothing. A channel with a null proc in `outputs` / `inputs` is not enabled.
 class Engine {
 public:
-    Engine(const DeviceSpec& device, const std::vector<Binding>& outputs, const std::vector<Binding>& inputs);
+    Engine(const DeviceConfig& device, const std::vector<Binding>& outputs, const std::vector<Binding>& inputs);
     ~Engine();
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
@@ -96,7 +96,7 @@ private:
     void processInput(InputSlot& in, uint64_t position);
     bool waitUntilDeadline(uint64_t tick);  // false when asked to stop
 
-    const DeviceSpec& device_;
+    const DeviceConfig& device_;
     size_t threadCount_ = 1;
     std::vector<OutputSlot> outputs_;
     std::vector<InputSlot> inputs_;

@@ -45,7 +45,7 @@ void Trace::line(const char* format, ...) {
     std::fflush(file_);
 }
 
-Library::Library(std::vector<DeviceSpec> devices, std::string tracePath)
+Library::Library(std::vector<DeviceConfig> devices, std::string tracePath)
     : devices_(std::move(devices)), trace_(std::move(tracePath)) {}
 
 Library::~Library() {
@@ -53,15 +53,15 @@ Library::~Library() {
     engine_.reset();
 }
 
-const DeviceSpec* Library::openDevice() const {
+const DeviceConfig* Library::openDevice() const {
     const int open = open_.load();
     return open < 0 ? nullptr : &devices_[static_cast<size_t>(open)];
 }
 
-const ChannelSpec* Library::channelOf(uint32_t input, uint32_t channel) const {
-    const DeviceSpec* device = openDevice();
+const ChannelConfig* Library::channelOf(uint32_t input, uint32_t channel) const {
+    const DeviceConfig* device = openDevice();
     if (device == nullptr) return nullptr;
-    const std::vector<ChannelSpec>& list = input != 0 ? device->inputs : device->outputs;
+    const std::vector<ChannelConfig>& list = input != 0 ? device->inputs : device->outputs;
     return channel < list.size() ? &list[channel] : nullptr;
 }
 
@@ -93,7 +93,7 @@ uint32_t Library::init(uint32_t device, uint32_t flags) {
 }
 
 uint32_t Library::controlPanel() {
-    const DeviceSpec* device = openDevice();
+    const DeviceConfig* device = openDevice();
     const uint32_t result = device != nullptr && !device->fail.controlPanel ? 1 : 0;
     trace_.line("BASS_ASIO_ControlPanel() = %" PRIu32, result);
     return result;
@@ -104,7 +104,7 @@ uint32_t Library::free() {
     const uint64_t call = ++freeCalls_;
     if (!onEngineThread()) {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (const DeviceSpec* device = openDevice()) {
+        if (const DeviceConfig* device = openDevice()) {
             engine_.reset();
             outputs_.clear();
             inputs_.clear();
@@ -118,12 +118,12 @@ uint32_t Library::free() {
 
 uint32_t Library::channelGetInfo(uint32_t input, uint32_t channel, BassAsioChannelInfo* info) {
     uint32_t result = 0;
-    const ChannelSpec* spec = channelOf(input, channel);
-    if (spec != nullptr && info != nullptr) {
+    const ChannelConfig* config = channelOf(input, channel);
+    if (config != nullptr && info != nullptr) {
         info->reserved[0] = 0;
-        info->reserved[1] = spec->format;
+        info->reserved[1] = config->format;
         std::memset(info->name, 0, sizeof info->name);
-        std::memcpy(info->name, spec->name.data(), std::min(spec->name.size(), sizeof info->name - 1));
+        std::memcpy(info->name, config->name.data(), std::min(config->name.size(), sizeof info->name - 1));
         result = 1;
     }
     trace_.line("BASS_ASIO_ChannelGetInfo(%" PRIu32 ", %" PRIu32 ", *) = %" PRIu32, input, channel, result);
@@ -131,8 +131,8 @@ uint32_t Library::channelGetInfo(uint32_t input, uint32_t channel, BassAsioChann
 }
 
 uint32_t Library::channelGetFormat(uint32_t input, uint32_t channel) {
-    const ChannelSpec* spec = channelOf(input, channel);
-    const uint32_t result = spec != nullptr ? spec->format : 0;
+    const ChannelConfig* config = channelOf(input, channel);
+    const uint32_t result = config != nullptr ? config->format : 0;
     trace_.line("BASS_ASIO_ChannelGetFormat(%" PRIu32 ", %" PRIu32 ") = %" PRIu32, input, channel, result);
     return result;
 }
@@ -141,7 +141,7 @@ uint32_t Library::channelEnable(uint32_t input, uint32_t channel, AsioChannelPro
     uint32_t result = 0;
     if (!onEngineThread()) {
         std::lock_guard<std::mutex> lock(mutex_);
-        const DeviceSpec* device = openDevice();
+        const DeviceConfig* device = openDevice();
         if (device != nullptr && engine_ == nullptr && proc != nullptr && channelOf(input, channel) != nullptr) {
             const std::vector<uint32_t>& failing = input != 0 ? device->fail.enableInput : device->fail.enableOutput;
             if (!listed(failing, channel)) {
@@ -158,7 +158,7 @@ uint32_t Library::start(uint32_t bufferLength, uint32_t threads) {
     uint32_t result = 0;
     if (!onEngineThread()) {
         std::lock_guard<std::mutex> lock(mutex_);
-        const DeviceSpec* device = openDevice();
+        const DeviceConfig* device = openDevice();
         if (device != nullptr && engine_ == nullptr && !device->fail.start) {
             try {
                 auto engine = std::make_unique<Engine>(*device, outputs_, inputs_);
@@ -178,7 +178,7 @@ uint32_t Library::stop() {
     uint32_t result = 0;
     if (!onEngineThread()) {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (const DeviceSpec* device = openDevice()) {
+        if (const DeviceConfig* device = openDevice()) {
             engine_.reset();
             result = device->fail.stop ? 0 : 1;
         }

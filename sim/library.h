@@ -40,7 +40,7 @@ private:
 
 class Library {
 public:
-    Library(std::vector<DeviceSpec> devices, std::string tracePath);
+    Library(std::vector<DeviceConfig> devices, std::string tracePath);
     ~Library();
     Library(const Library&) = delete;
     Library& operator=(const Library&) = delete;
@@ -56,10 +56,10 @@ public:
     uint32_t stop();
 
 private:
-    const DeviceSpec* openDevice() const;
-    const ChannelSpec* channelOf(uint32_t input, uint32_t channel) const;
+    const DeviceConfig* openDevice() const;
+    const ChannelConfig* channelOf(uint32_t input, uint32_t channel) const;
 
-    const std::vector<DeviceSpec> devices_;
+    const std::vector<DeviceConfig> devices_;
     Trace trace_;
 
     // Queries read open_ without the lock, so a callback may call them; the

@@ -19,7 +19,6 @@
 
 #include "bassasio.h"
 #include "config.h"
-#include "engine.h"
 
 namespace simtest {
 
@@ -53,10 +52,10 @@ inline std::string readFile(const std::string& path) {
 }
 
 // A freewheeling device with no noise that stops after `ticks` buffers.
-inline asiosim::DeviceSpec testDevice(std::vector<uint32_t> outputFormats, std::vector<uint32_t> inputFormats,
-                                      std::vector<asiosim::RouteSpec> routes, uint32_t bufferSamples = 64,
+inline asiosim::DeviceConfig testDevice(std::vector<uint32_t> outputFormats, std::vector<uint32_t> inputFormats,
+                                      std::vector<asiosim::RouteConfig> routes, uint32_t bufferSamples = 64,
                                       uint64_t ticks = 6) {
-    asiosim::DeviceSpec dev;
+    asiosim::DeviceConfig dev;
     dev.name = "Test";
     dev.clock = asiosim::Clock::Freewheel;
     dev.bufferSamples = bufferSamples;
@@ -69,6 +68,8 @@ inline asiosim::DeviceSpec testDevice(std::vector<uint32_t> outputFormats, std::
     dev.routes = std::move(routes);
     return dev;
 }
+
+inline uint32_t widthOf(uint32_t format) { return format == 16 ? 2 : format == 17 ? 3 : 4; }
 
 inline uint32_t floatBits(float f) {
     uint32_t bits = 0;
@@ -96,7 +97,7 @@ class Recorder {
 public:
     using Signal = std::function<uint32_t(uint32_t channel, uint64_t sample)>;
 
-    Recorder(const asiosim::DeviceSpec& device, Signal signal) : device_(device), signal_(std::move(signal)) {
+    Recorder(const asiosim::DeviceConfig& device, Signal signal) : device_(device), signal_(std::move(signal)) {
         outCalls_ = std::vector<std::atomic<uint64_t>>(device.outputs.size());
         inCalls_ = std::vector<std::atomic<uint64_t>>(device.inputs.size());
         busy_ = std::vector<std::atomic<bool>>(device.outputs.size() + device.inputs.size());
@@ -126,7 +127,7 @@ public:
 
     // Input sample n of a channel, sign-extended (or the float's bits).
     int64_t inputSample(uint32_t channel, size_t n) const {
-        const uint32_t width = asiosim::sampleWidth(device_.inputs[channel].format);
+        const uint32_t width = widthOf(device_.inputs[channel].format);
         const uint32_t stride = static_cast<uint32_t>(lengths_[channel].front());
         const size_t perBuffer = device_.bufferSamples;
         const unsigned char* p = &captured_[channel][n / perBuffer * stride + n % perBuffer * width];
@@ -157,6 +158,9 @@ public:
     // Written into the bytes past the samples of every input buffer, to show
     // the library clears them again.
     bool scribbleTrailing = false;
+    // Output samples written into buffer k (counted from 0); the rest is left
+    // as the library gave it. Unset: all.
+    std::function<uint32_t(uint64_t buffer)> samplesWritten;
     // Called from inside each callback (e.g. to call back into the library).
     std::function<void()> onCall;
 
@@ -168,9 +172,10 @@ private:
 
         if (input == 0) {
             const uint32_t format = device_.outputs[channel].format;
-            const uint32_t width = asiosim::sampleWidth(format);
+            const uint32_t width = widthOf(format);
             const uint64_t first = outCalls_[channel].load() * device_.bufferSamples;
-            for (uint32_t n = 0; n < length / width; ++n) {
+            const uint32_t written = samplesWritten ? samplesWritten(outCalls_[channel].load()) : UINT32_MAX;
+            for (uint32_t n = 0; n < length / width && n < written; ++n) {
                 const uint32_t bits = signal_(channel, first + n);
                 for (uint32_t i = 0; i < width; ++i) buffer[n * width + i] = static_cast<unsigned char>(bits >> (8 * i));
             }
@@ -178,7 +183,7 @@ private:
             captured_[channel].insert(captured_[channel].end(), buffer, buffer + length);
             lengths_[channel].push_back(length);
             if (scribbleTrailing) {
-                const uint32_t samples = device_.bufferSamples * asiosim::sampleWidth(device_.inputs[channel].format);
+                const uint32_t samples = device_.bufferSamples * widthOf(device_.inputs[channel].format);
                 for (uint32_t i = samples; i < length; ++i) buffer[i] = 0xFF;
             }
         }
@@ -196,7 +201,7 @@ private:
         return length;
     }
 
-    asiosim::DeviceSpec device_;
+    asiosim::DeviceConfig device_;
     Signal signal_;
     std::vector<std::atomic<uint64_t>> outCalls_;
     std::vector<std::atomic<uint64_t>> inCalls_;
@@ -217,7 +222,7 @@ namespace simtest {
 
 // Enables every channel of the open device on the recorder.
 template <typename Lib>
-void enableAll(Lib& lib, const asiosim::DeviceSpec& device, Recorder& recorder) {
+void enableAll(Lib& lib, const asiosim::DeviceConfig& device, Recorder& recorder) {
     for (uint32_t ch = 0; ch < device.outputs.size(); ++ch) lib.channelEnable(0, ch, &Recorder::proc, &recorder);
     for (uint32_t ch = 0; ch < device.inputs.size(); ++ch) lib.channelEnable(1, ch, &Recorder::proc, &recorder);
 }
