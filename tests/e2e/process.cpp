@@ -74,12 +74,23 @@ ProcessResult runProcess(const ProcessOptions& options) {
     ProcessResult result;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeoutSeconds);
     bool outOpen = true, errOpen = true;
+    bool ended = false;
+    int status = 0;
+    auto drainDeadline = deadline;
     while (outOpen || errOpen) {
-        if (std::chrono::steady_clock::now() > deadline) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now > deadline) {
             kill(pid, SIGKILL);
             result.timedOut = true;
             break;
         }
+        // A process the child started (Wine's server, say) may hold the
+        // pipes open after the child has ended: read on for a moment only.
+        if (!ended && waitpid(pid, &status, WNOHANG) == pid) {
+            ended = true;
+            drainDeadline = now + std::chrono::seconds(2);
+        }
+        if (ended && now > drainDeadline) break;
         pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
         poll(fds, 2, 20);
         for (int k = 0; k < 2; ++k) {
@@ -98,8 +109,7 @@ ProcessResult runProcess(const ProcessOptions& options) {
     close(out[0]);
     close(err[0]);
 
-    int status = 0;
-    waitpid(pid, &status, 0);
+    if (!ended) waitpid(pid, &status, 0);
     if (WIFEXITED(status)) {
         result.exited = true;
         result.exitStatus = WEXITSTATUS(status);
