@@ -37,7 +37,8 @@ uint32_t BASSASIO_CALL captureProc(uint32_t, uint32_t, void* buffer, uint32_t le
     if (stream->captureFile == nullptr) return length;
     if (length == 0) return 0;
     const auto* in = static_cast<const uint8_t*>(buffer);
-    std::fwrite(in, 1, length, stream->captureFile);
+    stream->bytesDelivered += length;
+    stream->bytesAccepted += std::fwrite(in, 1, length, stream->captureFile);
 
     // Keep each sample's two most significant bytes (the last two, high byte
     // last): at 24 and 32 bits the low bytes are only noise. A trailing

@@ -19,7 +19,9 @@ ChannelStream::ChannelStream(uint32_t channelIndex, bool input, uint32_t width)
       patternPos(0),
       patternSize(width * kSampleLength),
       bytesPerSample(width),
-      captureFile(nullptr) {
+      captureFile(nullptr),
+      bytesDelivered(0),
+      bytesAccepted(0) {
     std::cout << "Sample length " << kSampleLength << ", bytes per sample " << bytesPerSample << std::endl;
 
     if (isInput) {
@@ -44,7 +46,12 @@ ChannelStream::ChannelStream(uint32_t channelIndex, bool input, uint32_t width)
 void releaseChannelStreams() {
     for (ChannelStream* stream : channelStreams) {
         delete[] stream->pattern;
-        if (stream->isInput && stream->captureFile != nullptr) std::fclose(stream->captureFile);
+        if (stream->isInput && stream->captureFile != nullptr) {
+            // The buffered tail reaches the disk only now.
+            const bool closed = std::fclose(stream->captureFile) == 0;
+            if (!closed || stream->bytesAccepted != stream->bytesDelivered)
+                std::cout << "Capture file for input channel " << stream->channel << " is incomplete" << std::endl;
+        }
         delete stream;  // with it the storage of its samples
     }
 }

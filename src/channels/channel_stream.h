@@ -31,6 +31,9 @@ struct ChannelStream {
     uint32_t bytesPerSample;    // 2, 3 or 4
     std::FILE* captureFile;     // inputs: owned, null if it did not open
     SampleList samples;
+    // What reached the capture file: a full disk must not pass for success.
+    uint64_t bytesDelivered;    // by the library
+    uint64_t bytesAccepted;     // by the file
 };
 
 // Every record, in creation order: output channels, then input channels.

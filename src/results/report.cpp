@@ -1,8 +1,10 @@
 // The sample report: tab-separated text with CR LF line ends, formatted into
-// a block buffer and written in large pieces.
+// a block buffer and written in large pieces. A report that did not reach the
+// disk whole says so.
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 #include <vector>
 
 #include "channel_stream.h"
@@ -18,12 +20,13 @@ struct ReportWriter {
     std::vector<char> storage = std::vector<char>(kBlockSize);
     char* block = storage.data();
     size_t used = 0;
+    bool complete = true;  // every byte so far was accepted
 
     void flushIfFull(size_t room) {
         if (kBlockSize - used < room) flush();
     }
     void flush() {
-        std::fwrite(block, 1, used, file);
+        complete &= std::fwrite(block, 1, used, file) == used;
         used = 0;
     }
     void text(const char* s) {
@@ -77,5 +80,6 @@ void writeSampleReport(uint32_t commonLength, bool inputPresent) {
         report.block[report.used++] = '\n';
     }
     report.flush();
-    std::fclose(file);
+    const bool closed = std::fclose(file) == 0;
+    if (!closed || !report.complete) std::cout << "Sample report is incomplete" << std::endl;
 }

@@ -16,5 +16,6 @@ struct PeakSummary {
 PeakSummary analysePeaks();
 
 // Writes c:\temp\ASIO PCM.txt: the peaks, then one row per position with
-// every input's value. Line ends are CR LF on every platform.
+// every input's value. Line ends are CR LF on every platform. Prints a line
+// only when the file opened but did not take every byte.
 void writeSampleReport(uint32_t commonLength, bool inputPresent);
