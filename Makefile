@@ -6,11 +6,11 @@
 PRESET ?= native
 BUILD := build/$(PRESET)
 VERSION := $(shell awk '/^project.asioloop VERSION/ { print $$3 }' CMakeLists.txt)
-DEBIAN_PACKAGES := cmake ninja-build g++ make nlohmann-json3-dev libgtest-dev libgmock-dev
+DEBIAN_PACKAGES := cmake ninja-build g++ make nlohmann-json3-dev libgtest-dev libgmock-dev valgrind
 WINDOWS_PACKAGES := g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 \
 	binutils-mingw-w64-x86-64 wine64
 
-.PHONY: all deps windows-deps configure build windows run test dist clean
+.PHONY: all deps windows-deps configure build windows sanitizers run test dist clean
 
 all: build
 
@@ -48,8 +48,16 @@ windows: deps windows-deps
 	cmake --build --preset win64
 	@bash tests/windows/setup_wine32.sh || true
 
-test: deps windows
-	cmake --preset native -DASIOLOOP_WINDOWS_TESTS=ON >/dev/null
+# The builds with AddressSanitizer and UndefinedBehaviorSanitizer, and with
+# ThreadSanitizer; their tests run from the native build's test run.
+sanitizers: deps
+	cmake --preset asan >/dev/null
+	cmake --build --preset asan
+	cmake --preset tsan >/dev/null
+	cmake --build --preset tsan
+
+test: deps windows sanitizers
+	cmake --preset native -DASIOLOOP_WINDOWS_TESTS=ON -DASIOLOOP_SANITIZER_TESTS=ON >/dev/null
 	cmake --build --preset native
 	ctest --preset native
 

@@ -109,7 +109,8 @@ Engine::Engine(const DeviceConfig& device, const std::vector<Binding>& outputs, 
     : device_(device),
       threadCount_(threadsFor(device, enabledCount(outputs), enabledCount(inputs))),
       tickStart_(threadCount_),
-      outputsDone_(threadCount_) {
+      outputsDone_(threadCount_),
+      tickEnds_(threadCount_) {
     const size_t samples = device.bufferSamples;
 
     // Index of each channel's slot, so routes can point at their source.
@@ -172,22 +173,39 @@ void Engine::stop() {
     threads_.clear();
 }
 
-bool Engine::waitUntilDeadline(uint64_t tick) {
+std::chrono::steady_clock::time_point Engine::deadline(uint64_t tick) const {
     using namespace std::chrono;
     // Offset of tick k: k * bufferSamples / sampleRate seconds, split so the
     // product cannot overflow.
     const uint64_t samples = tick * device_.bufferSamples;
     const uint64_t rate = device_.sampleRate;
     const uint64_t ns = samples / rate * 1000000000ull + samples % rate * 1000000000ull / rate;
-    const auto deadline = runStart_ + duration_cast<steady_clock::duration>(nanoseconds(ns));
+    return runStart_ + duration_cast<steady_clock::duration>(nanoseconds(ns));
+}
+
+bool Engine::waitUntilDeadline(uint64_t tick) {
+    const auto due = deadline(tick);
     std::unique_lock<std::mutex> lock(wakeMutex_);
-    return !wake_.wait_until(lock, deadline, [&] { return stopRequested_.load(); });
+    return !wake_.wait_until(lock, due, [&] { return stopRequested_.load(); });
+}
+
+// A tick ends when the last thread finishes its share of it.
+void Engine::closeTick(uint64_t tick, std::chrono::steady_clock::time_point began) {
+    auto end = tickEnds_[0].at;
+    for (const TickEnd& e : tickEnds_) end = std::max(end, e.at);
+    ticks_.maxNs = std::max(
+        ticks_.maxNs,
+        static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(end - began).count()));
+    if (device_.clock == Clock::Realtime && end > deadline(tick + 1)) ++ticks_.late;
 }
 
 void Engine::clockLoop() {
+    using std::chrono::steady_clock;
     tlsEngineThread = true;
-    runStart_ = std::chrono::steady_clock::now();
-    for (uint64_t tick = 0;; ++tick) {
+    runStart_ = steady_clock::now();
+    steady_clock::time_point began;  // of the latest tick
+    uint64_t tick = 0;
+    for (;; ++tick) {
         if (device_.maxTicks != 0 && tick >= device_.maxTicks) {
             std::unique_lock<std::mutex> lock(wakeMutex_);
             wake_.wait(lock, [&] { return stopRequested_.load(); });
@@ -201,12 +219,22 @@ void Engine::clockLoop() {
         if (threadCount_ > 1) {
             currentTick_ = tick;
             tickStart_.arriveAndWait();
+            // Past this barrier every worker has finished the previous tick.
+            // None writes its end of this one before the outputsDone_
+            // barrier, which this thread reaches only after reading.
+            if (tick > 0) closeTick(tick - 1, began);
         }
+        // Taken after the barrier: until then the workers may still be busy
+        // with the previous tick.
+        began = steady_clock::now();
         runTick(0, tick);
+        if (threadCount_ == 1) closeTick(tick, began);
     }
+    ticks_.count = tick;
     if (threadCount_ > 1) {
         quit_ = true;
         tickStart_.arriveAndWait();
+        if (tick > 0) closeTick(tick - 1, began);
     }
 }
 
@@ -226,12 +254,15 @@ void Engine::runTick(size_t worker, uint64_t tick) {
     for (size_t i = worker; i < outputs_.size(); i += threadCount_) processOutput(outputs_[i], position);
     if (threadCount_ > 1) outputsDone_.arriveAndWait();
     for (size_t i = worker; i < inputs_.size(); i += threadCount_) processInput(inputs_[i], position);
+    tickEnds_[worker].at = std::chrono::steady_clock::now();
 }
 
 void Engine::processOutput(OutputSlot& out, uint64_t position) {
     std::fill(out.buffer.begin(), out.buffer.end(), static_cast<unsigned char>(0));
     ++out.calls;
+    const auto began = std::chrono::steady_clock::now();
     out.binding.proc(0, out.channel, out.buffer.data(), static_cast<uint32_t>(out.buffer.size()), out.binding.user);
+    out.durations.record(std::chrono::steady_clock::now() - began);
     if (out.history.empty()) return;
     const size_t size = out.history.size();
     const uint32_t width = sampleWidth(out.format);
@@ -268,7 +299,21 @@ void Engine::processInput(InputSlot& in, uint64_t position) {
     }
     std::memset(in.buffer.data() + sampleBytes, 0, in.buffer.size() - sampleBytes);
     ++in.calls;
+    const auto began = std::chrono::steady_clock::now();
     in.binding.proc(1, in.channel, in.buffer.data(), static_cast<uint32_t>(in.buffer.size()), in.binding.user);
+    in.durations.record(std::chrono::steady_clock::now() - began);
 }
+
+std::vector<ChannelTiming> Engine::channelTimings() const {
+    std::vector<ChannelTiming> timings;
+    const auto add = [&](bool input, uint32_t channel, uint64_t calls, size_t length, const DurationHistogram& d) {
+        timings.push_back({input, channel, calls, calls * length, d.maxNs(), d.percentileNs(99)});
+    };
+    for (const OutputSlot& out : outputs_) add(false, out.channel, out.calls, out.buffer.size(), out.durations);
+    for (const InputSlot& in : inputs_) add(true, in.channel, in.calls, in.buffer.size(), in.durations);
+    return timings;
+}
+
+TickTiming Engine::tickTiming() const { return ticks_; }
 
 }  // namespace asiosim

@@ -13,6 +13,7 @@
 
 #include "bassasio.h"
 #include "config.h"
+#include "timing.h"
 
 namespace asiosim {
 
@@ -49,6 +50,22 @@ private:
     uint64_t generation_ = 0;
 };
 
+// What one run measured, read once its threads have ended.
+struct ChannelTiming {
+    bool input = false;
+    uint32_t channel = 0;
+    uint64_t calls = 0;
+    uint64_t bytes = 0;  // the buffer lengths the callback was given
+    uint64_t maxNs = 0;
+    uint64_t p99Ns = 0;  // lower bound of its histogram bucket
+};
+
+struct TickTiming {
+    uint64_t count = 0;
+    uint64_t late = 0;  // ended after the next tick was due; never on a freewheeling clock
+    uint64_t maxNs = 0;
+};
+
 // Everything a run needs is allocated on construction, so ticks allocate
 // nothing. A channel with a null proc in `outputs` / `inputs` is not enabled.
 class Engine {
@@ -62,23 +79,30 @@ public:
     // Returns once no callback is running and none will be called again.
     void stop();
 
+    // Outputs then inputs, each in channel order. Only after stop().
+    std::vector<ChannelTiming> channelTimings() const;
+    TickTiming tickTiming() const;
+
 private:
     // One per enabled channel; it belongs to one thread for the whole run,
     // which is what keeps a channel's callback from running twice at once.
-    struct OutputSlot {
+    // Cache-line aligned, so threads counting calls in neighbouring slots do
+    // not contend for a line.
+    struct alignas(64) OutputSlot {
         uint32_t channel = 0;
         uint32_t format = 0;
         Binding binding;
         std::vector<unsigned char> buffer;
         std::vector<double> history;  // ring of past samples; empty when no route reads it
         uint64_t calls = 0;
+        DurationHistogram durations;
     };
     struct InputRoute {
         const OutputSlot* source = nullptr;
         uint32_t latency = 0;
         double gain = 1.0;
     };
-    struct InputSlot {
+    struct alignas(64) InputSlot {
         uint32_t channel = 0;
         uint32_t format = 0;
         Binding binding;
@@ -87,6 +111,11 @@ private:
         std::vector<double> mix;
         uint64_t noiseState = 0;
         uint64_t calls = 0;
+        DurationHistogram durations;
+    };
+    // When each thread finished its share of the latest tick.
+    struct alignas(64) TickEnd {
+        std::chrono::steady_clock::time_point at;
     };
 
     void clockLoop();
@@ -94,7 +123,9 @@ private:
     void runTick(size_t worker, uint64_t tick);
     void processOutput(OutputSlot& out, uint64_t position);
     void processInput(InputSlot& in, uint64_t position);
+    std::chrono::steady_clock::time_point deadline(uint64_t tick) const;
     bool waitUntilDeadline(uint64_t tick);  // false when asked to stop
+    void closeTick(uint64_t tick, std::chrono::steady_clock::time_point began);
 
     const DeviceConfig& device_;
     size_t threadCount_ = 1;
@@ -110,6 +141,8 @@ private:
     Barrier outputsDone_;
     uint64_t currentTick_ = 0;  // written by the clock thread before tickStart_
     std::chrono::steady_clock::time_point runStart_;  // the clock thread's own
+    std::vector<TickEnd> tickEnds_;                    // one per thread
+    TickTiming ticks_;                                 // the clock thread's own
 };
 
 }  // namespace asiosim

@@ -1,5 +1,6 @@
 // The library's state machine: open / enabled / running, the configured
-// failures, and the trace line written as each call returns.
+// failures, and the trace line written as each call returns, with the timing
+// of a run after the call that ended it.
 #include "library.h"
 
 #include <algorithm>
@@ -15,6 +16,15 @@ template <typename T>
 bool listed(const std::vector<T>& list, T value) {
     return std::find(list.begin(), list.end(), value) != list.end();
 }
+
+// Microseconds with one decimal. Integer arithmetic, so "12.3" reads the
+// same from every C library.
+std::string microseconds(uint64_t tenths) {
+    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10);
+}
+
+// Rounded to the nearest tenth.
+std::string microsecondsOfNs(uint64_t ns) { return microseconds((ns + 50) / 100); }
 
 }  // namespace
 
@@ -65,6 +75,31 @@ const ChannelConfig* Library::channelOf(uint32_t input, uint32_t channel) const 
     return channel < list.size() ? &list[channel] : nullptr;
 }
 
+std::vector<std::string> Library::endRun(const DeviceConfig& device) {
+    std::vector<std::string> lines;
+    // Dropped on the way out, even if formatting throws.
+    const std::unique_ptr<Engine> engine = std::move(engine_);
+    if (engine == nullptr) return lines;
+    engine->stop();
+    if (trace_.enabled()) {
+        char text[256];
+        for (const ChannelTiming& c : engine->channelTimings()) {
+            std::snprintf(text, sizeof text, "callbacks %s %" PRIu32 ": calls=%" PRIu64 " bytes=%" PRIu64
+                          " max_us=%s p99_us=%s", c.input ? "in" : "out", c.channel, c.calls, c.bytes,
+                          microsecondsOfNs(c.maxNs).c_str(), microsecondsOfNs(c.p99Ns).c_str());
+            lines.emplace_back(text);
+        }
+        const TickTiming ticks = engine->tickTiming();
+        const uint64_t rate = device.sampleRate;
+        const uint64_t periodTenths = (uint64_t{device.bufferSamples} * 10000000 + rate / 2) / rate;
+        std::snprintf(text, sizeof text, "ticks: count=%" PRIu64 " late=%" PRIu64 " period_us=%s max_tick_us=%s",
+                      ticks.count, ticks.late, microseconds(periodTenths).c_str(),
+                      microsecondsOfNs(ticks.maxNs).c_str());
+        lines.emplace_back(text);
+    }
+    return lines;
+}
+
 uint32_t Library::getDeviceInfo(uint32_t device, BassAsioDeviceInfo* info) {
     uint32_t result = 0;
     if (info != nullptr && device < devices_.size()) {
@@ -102,16 +137,18 @@ uint32_t Library::controlPanel() {
 uint32_t Library::free() {
     uint32_t result = 0;
     const uint64_t call = ++freeCalls_;
+    std::vector<std::string> timing;
     if (!onEngineThread()) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (const DeviceConfig* device = openDevice()) {
-            engine_.reset();
+            timing = endRun(*device);
             outputs_.clear();
             inputs_.clear();
             open_ = -1;
             result = listed(device->fail.free, call) ? 0 : 1;
         }
     }
+    for (const std::string& line : timing) trace_.line("%s", line.c_str());
     trace_.line("BASS_ASIO_Free() = %" PRIu32, result);
     return result;
 }
@@ -176,14 +213,17 @@ uint32_t Library::start(uint32_t bufferLength, uint32_t threads) {
 
 uint32_t Library::stop() {
     uint32_t result = 0;
+    std::vector<std::string> timing;
     if (!onEngineThread()) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (const DeviceConfig* device = openDevice()) {
-            engine_.reset();
+            timing = endRun(*device);
             result = device->fail.stop ? 0 : 1;
         }
     }
+    // The run's timing follows the call that ended it.
     trace_.line("BASS_ASIO_Stop() = %" PRIu32, result);
+    for (const std::string& line : timing) trace_.line("%s", line.c_str());
     return result;
 }
 

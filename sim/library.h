@@ -30,6 +30,7 @@ public:
     __attribute__((format(printf, 2, 3)))
 #endif
     void line(const char* format, ...);
+    bool enabled() const { return !path_.empty(); }
 
 private:
     std::string path_;
@@ -58,6 +59,9 @@ public:
 private:
     const DeviceConfig* openDevice() const;
     const ChannelConfig* channelOf(uint32_t input, uint32_t channel) const;
+    // Stops and drops the running engine, if any; returns the timing lines
+    // for the trace (none when tracing is off).
+    std::vector<std::string> endRun(const DeviceConfig& device);
 
     const std::vector<DeviceConfig> devices_;
     Trace trace_;
