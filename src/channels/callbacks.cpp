@@ -44,11 +44,16 @@ uint32_t BASSASIO_CALL captureProc(uint32_t, uint32_t, void* buffer, uint32_t le
     // last): at 24 and 32 bits the low bytes are only noise. A trailing
     // fragment of a sample gives no value.
     const uint32_t width = stream->bytesPerSample;
-    const uint32_t whole = length / width;
+    size_t whole = length / width;
     const uint8_t* top = in + width - 2;
-    for (uint32_t k = 0; k < whole; ++k, top += width) {
-        const auto bits = static_cast<uint16_t>(top[0] | top[1] << 8);
-        stream->samples.push_back(static_cast<int16_t>(bits));
+    while (whole > 0) {
+        size_t room = 0;
+        int16_t* values = stream->samples.room(room);
+        const size_t count = whole < room ? whole : room;
+        for (size_t k = 0; k < count; ++k, top += width)
+            values[k] = static_cast<int16_t>(static_cast<uint16_t>(top[0] | top[1] << 8));
+        stream->samples.commit(count);
+        whole -= count;
     }
     return length;
 }

@@ -7,13 +7,10 @@
 #include <vector>
 
 #include "bassasio.h"
+#include "sample_list.h"
 
 // Samples in every test pattern, whatever the sample width.
 constexpr uint32_t kSampleLength = 48000;
-
-// One recorded value per input sample: the sample's two most significant
-// bytes as a signed 16-bit number.
-using SampleList = std::vector<int16_t>;
 
 struct ChannelStream {
     // Prints the record's console lines, builds an output's test pattern and
@@ -30,7 +27,7 @@ struct ChannelStream {
     uint32_t patternSize;       // bytesPerSample * kSampleLength
     uint32_t bytesPerSample;    // 2, 3 or 4
     std::FILE* captureFile;     // inputs: owned, null if it did not open
-    SampleList samples;
+    SampleList samples;         // inputs: each sample's two most significant bytes
     // What reached the capture file: a full disk must not pass for success.
     uint64_t bytesDelivered;    // by the library
     uint64_t bytesAccepted;     // by the file

@@ -1,5 +1,5 @@
 // The peak analysis over every input record.
-#include <algorithm>
+#include <cstdlib>
 
 #include "channel_stream.h"
 #include "results.h"
@@ -18,13 +18,19 @@ PeakSummary analysePeaks() {
     // strict comparison keeps the first position of the largest magnitude.
     for (ChannelStream* stream : channelStreams) {
         if (!stream->isInput) continue;
-        const int16_t* values = stream->samples.data();
-        for (uint32_t j = 0; j < summary.commonLength; ++j) {
-            const int32_t magnitude = std::abs(static_cast<int32_t>(values[j]));
-            if (magnitude > stream->peakMagnitude) {
-                stream->peakMagnitude = magnitude;
-                stream->peakPosition = static_cast<int32_t>(j);
+        SampleList::Cursor cursor(stream->samples);
+        uint32_t position = 0;
+        size_t count = 0;
+        while (const int16_t* values = cursor.run(summary.commonLength - position, count)) {
+            if (count == 0) break;
+            for (size_t k = 0; k < count; ++k) {
+                const int32_t magnitude = std::abs(static_cast<int32_t>(values[k]));
+                if (magnitude > stream->peakMagnitude) {
+                    stream->peakMagnitude = magnitude;
+                    stream->peakPosition = static_cast<int32_t>(position + k);
+                }
             }
+            position += static_cast<uint32_t>(count);
         }
     }
     return summary;

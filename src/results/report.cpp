@@ -46,6 +46,13 @@ struct ReportWriter {
     }
 };
 
+// One input's values, read in runs as the rows go down.
+struct Column {
+    SampleList::Cursor cursor;
+    const int16_t* values = nullptr;
+    size_t left = 0;
+};
+
 }  // namespace
 
 void writeSampleReport(uint32_t commonLength, bool inputPresent) {
@@ -56,12 +63,11 @@ void writeSampleReport(uint32_t commonLength, bool inputPresent) {
         return;
     }
 
-    std::vector<const int16_t*> columns;
+    std::vector<Column> columns;
     ReportWriter report{file};
-    
     for (const ChannelStream* stream : channelStreams) {
         if (!stream->isInput) continue;
-        columns.push_back(stream->samples.data());
+        columns.push_back(Column{SampleList::Cursor(stream->samples)});
         report.text("Max Abs ");
         report.number(stream->peakMagnitude);
         report.text("(sample ");
@@ -75,7 +81,11 @@ void writeSampleReport(uint32_t commonLength, bool inputPresent) {
         // A row is at most 11 characters per column and for the position.
         report.flushIfFull(12 * (columns.size() + 1) + 2);
         report.numberAndTab(j);
-        for (const int16_t* column : columns) report.numberAndTab(column[j]);
+        for (Column& column : columns) {
+            if (column.left == 0) column.values = column.cursor.run(commonLength - j, column.left);
+            --column.left;
+            report.numberAndTab(*column.values++);
+        }
         report.block[report.used++] = '\r';
         report.block[report.used++] = '\n';
     }

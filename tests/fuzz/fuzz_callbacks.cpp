@@ -93,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(input->samples.size() - before == length / width);
         for (uint32_t s = 0; s < length / width; ++s) {
             const auto top = static_cast<uint16_t>(buffer[s * width + width - 2] | buffer[s * width + width - 1] << 8);
-            check(input->samples[before + s] == static_cast<int16_t>(top));
+            check(input->samples.at(before + s) == static_cast<int16_t>(top));
         }
         delivered[static_cast<size_t>(k)].append(reinterpret_cast<const char*>(buffer.get()), length);
         values[static_cast<size_t>(k)] += length / width;
@@ -108,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         int32_t peak = 0;
         int32_t at = -1;
         for (size_t j = 0; j < common; ++j) {
-            const int32_t magnitude = std::abs(static_cast<int32_t>(input->samples[j]));
+            const int32_t magnitude = std::abs(static_cast<int32_t>(input->samples.at(j)));
             if (magnitude > peak) peak = magnitude, at = static_cast<int32_t>(j);
         }
         check(input->peakMagnitude == peak && input->peakPosition == at);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "channel_stream.h"
+#include "sample_values.h"
 #include "test_support.h"
 
 namespace {
@@ -151,7 +152,7 @@ TEST_F(CaptureProc, KeepsTheTwoMostSignificantBytesOfEverySample) {
         SCOPED_TRACE(c.why);
         ChannelStream* stream = makeInput(c.width);
         EXPECT_EQ(capture(stream, c.buffer), c.buffer.size());
-        EXPECT_EQ(stream->samples, std::vector<int16_t>(c.values));
+        EXPECT_EQ(valuesOf(stream->samples), c.values);
         const std::string file = closeAndRead(stream);
         EXPECT_EQ(file, std::string(c.buffer.begin(), c.buffer.end()));
     }
@@ -162,7 +163,7 @@ TEST_F(CaptureProc, AppendsEveryCallInOrder) {
     EXPECT_EQ(capture(stream, {0x01, 0x00}), 2u);
     EXPECT_EQ(capture(stream, {}), 0u);
     EXPECT_EQ(capture(stream, {0x02, 0x00, 0xFE, 0xFF}), 4u);
-    EXPECT_EQ(stream->samples, (std::vector<int16_t>{1, 2, -2}));
+    EXPECT_EQ(valuesOf(stream->samples), (std::vector<int16_t>{1, 2, -2}));
     EXPECT_EQ(closeAndRead(stream), std::string("\x01\x00\x02\x00\xFE\xFF", 6));
 }
 

@@ -22,7 +22,7 @@ protected:
     ChannelStream* addInput(std::vector<int16_t> values) {
         CapturedConsole quiet;
         auto* stream = new ChannelStream(static_cast<uint32_t>(channelStreams.size()), true, 2);
-        stream->samples.assign(values.begin(), values.end());
+        for (int16_t value : values) stream->samples.push_back(value);
         channelStreams.push_back(stream);
         return stream;
     }
