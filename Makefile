@@ -6,11 +6,14 @@
 PRESET ?= native
 BUILD := build/$(PRESET)
 VERSION := $(shell awk '/^project.asioloop VERSION/ { print $$3 }' CMakeLists.txt)
-DEBIAN_PACKAGES := cmake ninja-build g++ make nlohmann-json3-dev libgtest-dev libgmock-dev valgrind
+DEBIAN_PACKAGES := cmake ninja-build g++ make nlohmann-json3-dev libgtest-dev libgmock-dev valgrind \
+	clang libclang-rt-dev
 WINDOWS_PACKAGES := g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 \
 	binutils-mingw-w64-x86-64 wine64
 
-.PHONY: all deps windows-deps configure build windows sanitizers run test dist clean
+FUZZ_SECONDS ?= 60
+
+.PHONY: all deps windows-deps configure build windows sanitizers fuzz-build fuzz run test dist clean
 
 all: build
 
@@ -56,8 +59,18 @@ sanitizers: deps
 	cmake --preset tsan >/dev/null
 	cmake --build --preset tsan
 
-test: deps windows sanitizers
-	cmake --preset native -DASIOLOOP_WINDOWS_TESTS=ON -DASIOLOOP_SANITIZER_TESTS=ON >/dev/null
+# The libFuzzer targets (clang): reading an answer, and the callbacks with the
+# analysis and the report. `make fuzz` runs each for FUZZ_SECONDS.
+fuzz-build: deps
+	cmake --preset fuzz >/dev/null
+	cmake --build --preset fuzz
+
+fuzz: fuzz-build
+	bash tests/fuzz/run_fuzz.sh build/fuzz/fuzz_answer $(FUZZ_SECONDS)
+	bash tests/fuzz/run_fuzz.sh build/fuzz/fuzz_callbacks $(FUZZ_SECONDS)
+
+test: deps windows sanitizers fuzz-build
+	cmake --preset native -DASIOLOOP_WINDOWS_TESTS=ON -DASIOLOOP_SANITIZER_TESTS=ON -DASIOLOOP_FUZZ_TESTS=ON >/dev/null
 	cmake --build --preset native
 	ctest --preset native
 

@@ -379,6 +379,12 @@ std::vector<Scenario> scenarios() {
          Report::kNone},
         {"ANumberAboveThirtyTwoBitsIsRefused", three, "4294967296\n",
          threeSelected + "Select device to use: " + invalid3, enumerate(3), Report::kNone},
+        {"AMillionDigitsAreRefused", three, std::string(1000000, '7') + "\n",
+         threeSelected + "Select device to use: " + invalid3, enumerate(3), Report::kNone},
+        // A seconds answer of a million digits cannot be read: no time at all.
+        {"AMillionDigitsForSecondsRunForNoTime", devices({loop("Loop", kTwoByTwo16)}), std::string(1000000, '9') + "\n",
+         deviceList({"Loop"}) + kOnlyDevice + kStartUp + twoByTwo(2, 2) + kPrompt + kReleased, fullRun16,
+         Report::kFromCaptures, two16},
         {"ClosedInputIsRefused", three, "", threeSelected + "Select device to use: " + invalid3, enumerate(3),
          Report::kNone},
 
@@ -391,39 +397,6 @@ std::vector<Scenario> scenarios() {
         {"AnswersThatEndEarlyRunForNoTime", devices({loop("Loop", kTwoByTwo16)}), "",
          deviceList({"Loop"}) + kOnlyDevice + kStartUp + twoByTwo(2, 2) + kPrompt + kReleased, fullRun16,
          Report::kFromCaptures, two16},
-
-        {"FirstInitFails", devices({loop("Loop", R"("fail": {"init": [1]})")}), "",
-         deviceList({"Loop"}) + kOnlyDevice + kNoAudio,
-         join({enumerate(1), {"BASS_ASIO_Init(0, 1) = 0"}}), Report::kNone},
-        {"SettingsPanelFails", devices({loop("Loop", R"("fail": {"controlPanel": true})")}), "",
-         deviceList({"Loop"}) + kOnlyDevice + kNoAudio,
-         join({enumerate(1), {"BASS_ASIO_Init(0, 1) = 1", "BASS_ASIO_ControlPanel() = 0"}}), Report::kNone},
-        {"FirstFreeFails", devices({loop("Loop", R"("fail": {"free": [1]})")}), "",
-         deviceList({"Loop"}) + kOnlyDevice + "Could not deinitialise ASIO subsystem\n" + kNoAudio,
-         join({enumerate(1), {"BASS_ASIO_Init(0, 1) = 1", "BASS_ASIO_ControlPanel() = 1", "BASS_ASIO_Free() = 0"}}),
-         Report::kNone},
-        {"SecondInitFails", devices({loop("Loop", R"("fail": {"init": [2]})")}), "",
-         deviceList({"Loop"}) + kOnlyDevice + "Deintialised ASIO subsystem\nCould not reintiialise ASIO subsystem\n" +
-             kNoAudio,
-         join({enumerate(1), {"BASS_ASIO_Init(0, 1) = 1", "BASS_ASIO_ControlPanel() = 1", "BASS_ASIO_Free() = 1",
-                              "BASS_ASIO_Init(0, 1) = 0"}}),
-         Report::kNone},
-
-        {"StartFailsAndTheRunGoesOn", devices({loop("Loop", kTwoByTwo16 + R"(, "fail": {"start": true})")}), "1\n",
-         deviceList({"Loop"}) + kOnlyDevice + kStartUp + twoByTwo(2, 2) + kPrompt + "Could not start playback\n" +
-             kReleased,
-         join({enumerate(1), startUp(0), channelCalls(0, 0, 16), channelCalls(0, 1, 16), channelCalls(1, 0, 16),
-               channelCalls(1, 1, 16), noChannel(1, 2),
-               {"BASS_ASIO_Start(0, 32) = 0", "BASS_ASIO_Stop() = 1", "BASS_ASIO_Free() = 1"}}),
-         Report::kFromCaptures, two16, {},
-         {"Max Abs 0(sample -1)\tMax Abs 0(sample -1)\t"}},
-        {"StopFails", devices({loop("Loop", kTwoByTwo16 + R"(, "fail": {"stop": true})")}), "1\n",
-         deviceList({"Loop"}) + kOnlyDevice + kStartUp + twoByTwo(2, 2) + kPrompt + "Could not stop device\n" +
-             kReleased,
-         {}, Report::kFromCaptures, two16, twoImpulses},
-        {"FinalFreeFailsSilently", devices({loop("Loop", kTwoByTwo16 + R"(, "fail": {"free": [2]})")}), "1\n",
-         deviceList({"Loop"}) + kOnlyDevice + kStartUp + twoByTwo(2, 2) + kPrompt, {}, Report::kFromCaptures, two16,
-         twoImpulses},
 
         // Only outputs 0 and 1 are asked about, however many there are.
         {"EightOutputsAndEightInputs",
@@ -476,17 +449,6 @@ std::vector<Scenario> scenarios() {
                {"BASS_ASIO_ChannelGetInfo(1, 2, *) = 1", "BASS_ASIO_ChannelGetFormat(1, 2) = 99"}, noChannel(1, 3),
                kRun}),
          Report::kFromCaptures, {{1, 2}}, {{1, 2, 10, kFullScale16}}, {"Max Abs 32767(sample 10)\t"}},
-
-        // A channel whose enabling failed keeps its record: an input that
-        // recorded nothing makes the common length 0.
-        {"FailedEnablingIsNotReported",
-         devices({loop("Loop", kTwoByTwo16 + R"(, "fail": {"enableOutput": [1], "enableInput": [0]})")}), "1\n",
-         deviceList({"Loop"}) + kOnlyDevice + kStartUp + output(0, 2) + output(1, 2, false) +
-             input(0, "In 1", 2, true, false) + input(1, "In 2", 2) + kPrompt + kReleased,
-         join({enumerate(1), startUp(0), channelCalls(0, 0, 16), channelCalls(0, 1, 16, false),
-               channelCalls(1, 0, 16, false), channelCalls(1, 1, 16), noChannel(1, 2), kRun}),
-         Report::kFromCaptures, two16, {{0, 2, 0, "", 0}},
-         {"Max Abs 0(sample -1)\tMax Abs 0(sample -1)\t"}},
 
         {"TrailingFragmentsReachTheCaptureFile",
          devices({loop("Odd", R"("inputs": [{"format": 17}], "outputs": [{"format": 17}], "trailingBytes": 2,)"
@@ -556,6 +518,87 @@ std::vector<Scenario> scenarios() {
          deviceList({"Loopback Simulator"}) + kOnlyDevice + kStartUp + twoByTwo(4, 4) + kPrompt + kReleased, {},
          Report::kFromCaptures, {{0, 4}, {1, 4}}},
     };
+}
+
+// Every library call of a run failing in turn, each through the stand-in's
+// fail settings, on a device with two outputs looped to two inputs.
+std::vector<Scenario> faultScenarios() {
+    struct Fault {
+        const char* name;
+        const char* fail;
+    };
+    const Fault faults[] = {
+        {"FirstInitFails", R"({"init": [1]})"},
+        {"SettingsPanelFails", R"({"controlPanel": true})"},
+        {"FirstFreeFails", R"({"free": [1]})"},
+        {"SecondInitFails", R"({"init": [2]})"},
+        {"EnablingOutput0Fails", R"({"enableOutput": [0]})"},
+        {"EnablingOutput1Fails", R"({"enableOutput": [1]})"},
+        {"EnablingInput0Fails", R"({"enableInput": [0]})"},
+        {"EnablingInput1Fails", R"({"enableInput": [1]})"},
+        {"StartFailsAndTheRunGoesOn", R"({"start": true})"},
+        {"StopFails", R"({"stop": true})"},
+        {"FinalFreeFailsSilently", R"({"free": [2]})"},
+    };
+    const std::string header = deviceList({"Loop"}) + kOnlyDevice;
+    const std::string silent = "Max Abs 0(sample -1)\t";
+    const std::string impulse0 = "Max Abs 32767(sample 100)\t";
+    const std::string impulse1 = "Max Abs 32767(sample 37)\t";
+    std::vector<Scenario> list;
+    for (const Fault& f : faults) {
+        const std::string name = f.name;
+        Scenario s{f.name, devices({loop("Loop", kTwoByTwo16 + R"(, "fail": )" + f.fail)}), "1\n"};
+        s.inputs = {{0, 2}, {1, 2}};
+        const auto init = [](int result) { return "BASS_ASIO_Init(0, 1) = " + std::to_string(result); };
+        const std::vector<std::string> startUpCalls = join({enumerate(1), startUp(0)});
+        const bool enabled[4] = {name != "EnablingOutput0Fails", name != "EnablingOutput1Fails",
+                                 name != "EnablingInput0Fails", name != "EnablingInput1Fails"};
+        const std::vector<std::string> setUpCalls =
+            join({channelCalls(0, 0, 16, enabled[0]), channelCalls(0, 1, 16, enabled[1]),
+                  channelCalls(1, 0, 16, enabled[2]), channelCalls(1, 1, 16, enabled[3]), noChannel(1, 2)});
+        const std::string setUp = output(0, 2, enabled[0]) + output(1, 2, enabled[1]) +
+                                  input(0, "In 1", 2, true, enabled[2]) + input(1, "In 2", 2, true, enabled[3]);
+
+        if (name == "FirstInitFails") {
+            s.transcript = header + kNoAudio;
+            s.trace = join({enumerate(1), {init(0)}});
+        } else if (name == "SettingsPanelFails") {
+            s.transcript = header + kNoAudio;
+            s.trace = join({enumerate(1), {init(1), "BASS_ASIO_ControlPanel() = 0"}});
+        } else if (name == "FirstFreeFails") {
+            s.transcript = header + "Could not deinitialise ASIO subsystem\n" + kNoAudio;
+            s.trace = join({enumerate(1), {init(1), "BASS_ASIO_ControlPanel() = 1", "BASS_ASIO_Free() = 0"}});
+        } else if (name == "SecondInitFails") {
+            s.transcript = header + "Deintialised ASIO subsystem\nCould not reintiialise ASIO subsystem\n" + kNoAudio;
+            s.trace = join({enumerate(1), {init(1), "BASS_ASIO_ControlPanel() = 1", "BASS_ASIO_Free() = 1", init(0)}});
+        } else {
+            const bool startFails = name == "StartFailsAndTheRunGoesOn";
+            const bool stopFails = name == "StopFails";
+            const bool freeFails = name == "FinalFreeFailsSilently";
+            s.transcript = header + kStartUp + setUp + kPrompt + (startFails ? "Could not start playback\n" : "") +
+                           (stopFails ? "Could not stop device\n" : "") + (freeFails ? "" : kReleased);
+            s.trace = join({startUpCalls, setUpCalls,
+                            {std::string("BASS_ASIO_Start(0, 32) = ") + (startFails ? "0" : "1"),
+                             std::string("BASS_ASIO_Stop() = ") + (stopFails ? "0" : "1"),
+                             std::string("BASS_ASIO_Free() = ") + (freeFails ? "0" : "1")}});
+            // An input that was not enabled recorded nothing, and so the
+            // common length is 0; an output that was not enabled sent nothing.
+            const bool rows = !startFails && enabled[2] && enabled[3];
+            s.reportHeader = {(rows && enabled[0] ? impulse0 : silent) + (rows && enabled[1] ? impulse1 : silent)};
+            s.report = Report::kFromCaptures;
+            if (!startFails) {
+                if (enabled[2]) s.captures.push_back({0, 2, 100, enabled[0] ? kFullScale16 : std::string(2, '\0')});
+                if (enabled[3]) s.captures.push_back({1, 2, 37, enabled[1] ? kFullScale16 : std::string(2, '\0')});
+            }
+            for (int k = 0; k < 2; ++k)
+                if (startFails || !enabled[2 + k]) s.captures.push_back({k, 2, 0, "", 0});
+            list.push_back(s);
+            continue;
+        }
+        s.report = Report::kNone;
+        list.push_back(s);
+    }
+    return list;
 }
 
 class EndToEnd : public testing::TestWithParam<Scenario> {};
@@ -642,6 +685,8 @@ TEST_P(EndToEnd, Run) {
     }
 }
 
+INSTANTIATE_TEST_SUITE_P(Faults, EndToEnd, testing::ValuesIn(faultScenarios()),
+                         [](const testing::TestParamInfo<Scenario>& param) { return std::string(param.param.name); });
 INSTANTIATE_TEST_SUITE_P(Scenarios, EndToEnd, testing::ValuesIn(scenarios()),
                          [](const testing::TestParamInfo<Scenario>& param) { return std::string(param.param.name); });
 

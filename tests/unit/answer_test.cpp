@@ -33,9 +33,19 @@ const AnswerCase kCases[] = {
     {"a sign without digits", "-x", false, kNoDevice, "x"},
     {"a decimal point stops the number", "3.5\n", true, 3, ".5\n"},
     {"hexadecimal reads its leading zero only", "0x10", true, 0, "x10"},
+    {"just below the largest value", "4294967294", true, 4294967294u, ""},
+    {"a sign twice: the second stays", "+-1", false, kNoDevice, "-1"},
+    {"a blank between sign and digits", "- 1", false, kNoDevice, " 1"},
+    {"Arabic-Indic digit three is no digit", "\xD9\xA3\n", false, kNoDevice, "\xD9\xA3\n"},
+    {"fullwidth digit three is no digit", "\xEF\xBC\x93", false, kNoDevice, "\xEF\xBC\x93"},
+    {"a digit after carriage returns and form feeds", "\r\n\f\v5\r\n", true, 5, "\r\n"},
     {"input that ends", "", false, kNoDevice, ""},
     {"input that ends after blank lines", "\n\n  ", false, kNoDevice, ""},
 };
+
+void PrintTo(const AnswerCase& c, std::ostream* out) {
+    *out << c.why;
+}
 
 class ReadAnswer : public testing::TestWithParam<AnswerCase> {};
 
@@ -54,6 +64,28 @@ INSTANTIATE_TEST_SUITE_P(Cases, ReadAnswer, testing::ValuesIn(kCases),
                          [](const testing::TestParamInfo<AnswerCase>& param) {
                              return "case" + std::to_string(param.index);
                          });
+
+TEST(ReadAnswerHostile, AMillionDigits) {
+    struct Case {
+        const char* why;
+        std::string text;
+        bool ok;
+        uint32_t value;
+    };
+    const Case cases[] = {
+        {"a million nines overflow, and are read to their end", std::string(1000000, '9') + "x", false, kNoDevice},
+        {"a million zeros and a one are one", std::string(1000000, '0') + "1x", true, 1},
+        {"a million blanks before the number", std::string(1000000, ' ') + "42x", true, 42},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.why);
+        std::istringstream in(c.text);
+        uint32_t value = kNoDevice;
+        EXPECT_EQ(readAnswer(in, value), c.ok);
+        EXPECT_EQ(value, c.value);
+        EXPECT_EQ(in.get(), 'x');
+    }
+}
 
 TEST(ReadAnswerSequence, TheSecondAnswerStartsWhereTheFirstStopped) {
     std::istringstream in("1 5\n");
