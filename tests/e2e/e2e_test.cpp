@@ -25,7 +25,9 @@ namespace fs = std::filesystem;
 // (set by the command line, see main below).
 struct Target {
     std::string exe = ASIOLOOP_EXE;
-    std::string wine;  // the Wine launcher; empty for the native build
+    std::string wine;         // the Wine launcher; empty for the native build
+    int timeoutSeconds = 60;  // for one run of the program
+    std::string unavailable;  // why this target cannot run here, if it cannot
 } target;
 
 namespace {
@@ -80,6 +82,7 @@ ProcessResult runTarget(const ProgramFolder& folder, const fs::path& config, con
                         ProcessOptions options) {
     options.argv = underWine() ? std::vector<std::string>{target.wine, target.exe}
                                : std::vector<std::string>{target.exe};
+    options.timeoutSeconds = target.timeoutSeconds;
     options.env = folder.env();
     options.env.push_back("ASIOSIM_CONFIG=" + (config.empty() ? "" : programPath(config)));
     options.env.push_back("ASIOSIM_TRACE=" + (trace.empty() ? "" : programPath(trace)));
@@ -601,7 +604,12 @@ std::vector<Scenario> faultScenarios() {
     return list;
 }
 
-class EndToEnd : public testing::TestWithParam<Scenario> {};
+class EndToEnd : public testing::TestWithParam<Scenario> {
+protected:
+    void SetUp() override {
+        if (!target.unavailable.empty()) GTEST_SKIP() << target.unavailable;
+    }
+};
 
 TEST_P(EndToEnd, Run) {
     const Scenario& s = GetParam();
@@ -734,18 +742,28 @@ TEST(Interrupt, AtTheSecondsQuestionEndsTheProgram) {
 }  // namespace
 
 // Runs the native build by default. `--wine=LAUNCHER --exe=PROGRAM
-// --wineprefix=FOLDER` runs a Windows build under Wine instead.
+// --wineprefix=FOLDER` runs a Windows build under Wine instead;
+// `--timeout=SECONDS` bounds each run of the program; `--unavailable-if=FILE`
+// skips every scenario, giving the file's text as the reason, when that file
+// exists (and then exits with 77, which the test runner takes for skipped).
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg.rfind("--wine=", 0) == 0) target.wine = arg.substr(7);
-        if (arg.rfind("--exe=", 0) == 0) target.exe = arg.substr(6);
-        if (arg.rfind("--wineprefix=", 0) == 0) setenv("WINEPREFIX", arg.substr(13).c_str(), 1);
+        const std::string value = arg.substr(arg.find('=') + 1);
+        if (arg.rfind("--wine=", 0) == 0) target.wine = value;
+        if (arg.rfind("--exe=", 0) == 0) target.exe = value;
+        if (arg.rfind("--wineprefix=", 0) == 0) setenv("WINEPREFIX", value.c_str(), 1);
+        if (arg.rfind("--timeout=", 0) == 0) target.timeoutSeconds = std::stoi(value);
+        if (arg.rfind("--unavailable-if=", 0) == 0 && fs::exists(value)) {
+            target.unavailable = readFileBytes(value);
+            if (target.unavailable.empty()) target.unavailable = "unavailable here";
+        }
     }
     if (underWine()) {
         setenv("WINEDEBUG", "-all", 1);
         setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
     }
-    return RUN_ALL_TESTS();
+    const int status = RUN_ALL_TESTS();
+    return status == 0 && !target.unavailable.empty() ? 77 : status;
 }

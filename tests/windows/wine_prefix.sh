@@ -13,7 +13,10 @@ case $action in
 boot)
     mkdir -p "$WINEPREFIX"
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        timeout 600 /usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1
+        timeout 900 /usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1
+    elif [ -x /usr/lib/wine/wine ] && [ ! -e "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+        # Booted before 32-bit Wine was installed: bring in its side.
+        timeout 900 /usr/lib/wine/wine64 wineboot -u </dev/null >/dev/null 2>&1
     fi
     timeout 60 "$server" -p </dev/null >/dev/null 2>&1 &
     timeout 120 /usr/lib/wine/wine64 cmd /c exit 0 </dev/null >/dev/null 2>&1
