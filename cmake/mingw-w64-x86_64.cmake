@@ -1,22 +1,4 @@
-# Cross build for 64-bit Windows with mingw-w64. The -posix compilers
-# give std::thread, which the simulated library needs.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross build for 64-bit Windows (x86-64) with mingw-w64.
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
 set(ASIOLOOP_MINGW_PREFIX x86_64-w64-mingw32)
-
-set(CMAKE_C_COMPILER ${ASIOLOOP_MINGW_PREFIX}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${ASIOLOOP_MINGW_PREFIX}-g++-posix)
-set(CMAKE_RC_COMPILER ${ASIOLOOP_MINGW_PREFIX}-windres)
-set(CMAKE_DLLTOOL ${ASIOLOOP_MINGW_PREFIX}-dlltool)
-set(CMAKE_OBJDUMP ${ASIOLOOP_MINGW_PREFIX}-objdump)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${ASIOLOOP_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# libgcc, libstdc++ and winpthread linked in: only system DLLs and
-# BASSASIO.dll need stand beside the program.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)

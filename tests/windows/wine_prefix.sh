@@ -12,11 +12,16 @@ server=/usr/lib/wine/wineserver
 case $action in
 boot)
     mkdir -p "$WINEPREFIX"
+    if [ -x /usr/lib/wine/wine ] && [ -f "$WINEPREFIX/system.reg" ] &&
+        [ ! -e "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+        # Booted before 32-bit Wine was installed: it cannot run 32-bit
+        # programs. Start afresh.
+        timeout 60 "$server" -k </dev/null >/dev/null 2>&1 || true
+        rm -rf "$WINEPREFIX"
+        mkdir -p "$WINEPREFIX"
+    fi
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         timeout 900 /usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1
-    elif [ -x /usr/lib/wine/wine ] && [ ! -e "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
-        # Booted before 32-bit Wine was installed: bring in its side.
-        timeout 900 /usr/lib/wine/wine64 wineboot -u </dev/null >/dev/null 2>&1
     fi
     timeout 60 "$server" -p </dev/null >/dev/null 2>&1 &
     timeout 120 /usr/lib/wine/wine64 cmd /c exit 0 </dev/null >/dev/null 2>&1
