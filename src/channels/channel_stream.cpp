@@ -15,7 +15,7 @@ ChannelStream::ChannelStream(uint32_t channelIndex, bool input, uint32_t width)
       isInput(input),
       peakMagnitude(0),
       peakPosition(-1),
-      pattern(new uint8_t[width * kSampleLength]),
+      pattern(new uint8_t[static_cast<size_t>(width) * kSampleLength]),
       patternPos(0),
       patternSize(width * kSampleLength),
       bytesPerSample(width),
