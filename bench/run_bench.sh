@@ -83,6 +83,9 @@ awk -F, -v rtf="$rtf_list" '
         else row("whole run, freewheel 8 x 16 bit", sprintf("RTF %.0f", m), "goal RTF 500", ratio(500, m))
         print ""
         print "Medians of the repetitions, from wall-clock time. \"slower\" is measured cost over the limit'"'"'s."
+        if (items["BM_newMemory"] > 0)
+            printf "Writing fresh memory (page faults included) costs %.2f ns per 2-byte value here: captureProc keeps\n" \
+                   "every value in new memory, so memcpy into warm buffers is a floor it cannot reach.\n", ns("BM_newMemory")
         if (m != "") print "Whole-run real-time factors:" rtf " (samples of input 0 over 48000 x seconds waited)."
     }' "$work/bench.csv"
 
