@@ -7,7 +7,7 @@ PRESET ?= native
 BUILD := build/$(PRESET)
 VERSION := $(shell awk '/^project.asioloop VERSION/ { print $$3 }' CMakeLists.txt)
 DEBIAN_PACKAGES := cmake ninja-build g++ make nlohmann-json3-dev libgtest-dev libgmock-dev valgrind \
-	clang libclang-rt-dev nodejs npm chromium
+	clang libclang-rt-dev nodejs npm chromium jackd2 libjack-jackd2-dev pkg-config
 WINDOWS_PACKAGES := g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 \
 	binutils-mingw-w64-x86-64 wine64
 

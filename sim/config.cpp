@@ -1,12 +1,14 @@
 // Loads and checks the device configuration. Every problem is reported with
 // the path of the offending value (e.g. devices[0].routes[1].to), and any
-// key that is not known is refused so that a typo cannot pass unnoticed.
+// key that is not known, or not known to the device's backend, is refused so
+// that a typo cannot pass unnoticed.
 #include "config.h"
 
 #include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <initializer_list>
+#include <iterator>
 #include <limits>
 #include <sstream>
 
@@ -35,13 +37,14 @@ std::string element(const std::string& where, size_t i) {
     return where + "[" + std::to_string(i) + "]";
 }
 
+bool among(const std::string& key, std::initializer_list<const char*> keys) {
+    return std::any_of(keys.begin(), keys.end(), [&](const char* k) { return key == k; });
+}
+
 void checkObject(const json& v, const std::string& where, std::initializer_list<const char*> keys) {
     if (!v.is_object()) fail(where, "must be an object");
-    for (auto it = v.begin(); it != v.end(); ++it) {
-        bool known = std::any_of(keys.begin(), keys.end(),
-                                 [&](const char* k) { return it.key() == k; });
-        if (!known) fail(member(where, it.key().c_str()), "unknown key");
-    }
+    for (auto it = v.begin(); it != v.end(); ++it)
+        if (!among(it.key(), keys)) fail(member(where, it.key().c_str()), "unknown key");
 }
 
 const json* find(const json& obj, const char* key) {
@@ -173,11 +176,88 @@ FaultConfig readFaults(const json& f, const std::string& where, const DeviceConf
     return faults;
 }
 
+std::vector<ConnectionConfig> readConnections(const json& list, const std::string& where) {
+    std::vector<ConnectionConfig> connections;
+    readList(list, where);
+    for (size_t i = 0; i < list.size(); ++i) {
+        const std::string at = element(where, i);
+        const json& pair = list[i];
+        if (!pair.is_array() || pair.size() != 2) fail(at, "must be a list of two port names, source then destination");
+        std::string ports[2];
+        for (size_t k = 0; k < 2; ++k) {
+            ports[k] = readString(pair[k], element(at, k));
+            const size_t colon = ports[k].find(':');
+            if (colon == std::string::npos || colon == 0 || colon + 1 == ports[k].size())
+                fail(element(at, k), "must be a full port name (client:port)");
+        }
+        connections.push_back({ports[0], ports[1]});
+    }
+    return connections;
+}
+
+// JACK ports of one client share a name space, inputs and outputs alike.
+void checkPortNames(const DeviceConfig& dev, const std::string& at) {
+    std::vector<std::string> seen;
+    const auto check = [&](const std::vector<ChannelConfig>& list, const char* kind) {
+        for (size_t i = 0; i < list.size(); ++i) {
+            const std::string where = member(element(member(at, kind), i), "name");
+            if (list[i].name.empty()) fail(where, "must not be empty for a JACK port");
+            if (std::find(seen.begin(), seen.end(), list[i].name) != seen.end())
+                fail(where, "\"" + list[i].name + "\" names another port of the device");
+            seen.push_back(list[i].name);
+        }
+    };
+    check(dev.outputs, "outputs");
+    check(dev.inputs, "inputs");
+}
+
+// Keys that only one kind of device understands.
+constexpr const char* kSimOnlyKeys[] = {"sampleRate", "bufferSamples", "clock", "callbackThreads", "routes",
+                                        "noise", "seed", "trailingBytes", "maxTicks"};
+constexpr const char* kJackOnlyKeys[] = {"server", "clientName", "connections"};
+
+template <size_t N>
+bool among(const std::string& key, const char* const (&keys)[N]) {
+    return std::any_of(std::begin(keys), std::end(keys), [&](const char* k) { return key == k; });
+}
+
+DeviceConfig readJackKeys(const json& d, const std::string& at, DeviceConfig dev) {
+    if (const json* v = find(d, "server")) {
+        dev.server = readString(*v, member(at, "server"));
+        if (dev.server.empty()) fail(member(at, "server"), "must not be empty (leave it out for the default server)");
+    }
+    if (const json* v = find(d, "clientName")) {
+        dev.clientName = readString(*v, member(at, "clientName"));
+        if (dev.clientName.empty() || dev.clientName.size() > kMaxJackClientName)
+            fail(member(at, "clientName"), "must be 1 to " + std::to_string(kMaxJackClientName) + " bytes long");
+        if (dev.clientName.find(':') != std::string::npos) fail(member(at, "clientName"), "must not contain ':'");
+    }
+    if (const json* v = find(d, "connections")) dev.connections = readConnections(*v, member(at, "connections"));
+    checkPortNames(dev, at);
+    return dev;
+}
+
 DeviceConfig readDevice(const json& d, const std::string& at) {
     checkObject(d, at,
-                {"name", "sampleRate", "bufferSamples", "clock", "callbackThreads", "outputs", "inputs",
-                 "routes", "noise", "seed", "trailingBytes", "maxTicks", "fail"});
+                {"name", "backend", "sampleRate", "bufferSamples", "clock", "callbackThreads", "outputs", "inputs",
+                 "routes", "noise", "seed", "trailingBytes", "maxTicks", "fail", "server", "clientName",
+                 "connections"});
     DeviceConfig dev;
+    if (const json* v = find(d, "backend")) {
+        const std::string backend = readString(*v, member(at, "backend"));
+        if (backend == "jack") {
+            dev.backend = Backend::Jack;
+        } else if (backend != "sim") {
+            fail(member(at, "backend"), "unknown backend \"" + backend + "\" (sim or jack)");
+        }
+    }
+    const bool jack = dev.backend == Backend::Jack;
+    if (jack && !jackAvailable()) fail(member(at, "backend"), "JACK is not available in this build");
+    for (auto it = d.begin(); it != d.end(); ++it) {
+        if (jack && among(it.key(), kSimOnlyKeys))
+            fail(member(at, it.key().c_str()), "only for a simulated device (the JACK server sets the timing)");
+        if (!jack && among(it.key(), kJackOnlyKeys)) fail(member(at, it.key().c_str()), "only for a JACK device");
+    }
     const json* name = find(d, "name");
     if (!name) fail(member(at, "name"), "missing");
     dev.name = readString(*name, member(at, "name"));
@@ -210,6 +290,7 @@ DeviceConfig readDevice(const json& d, const std::string& at) {
     if (const json* v = find(d, "maxTicks"))
         dev.maxTicks = readInteger(*v, member(at, "maxTicks"), 0, std::numeric_limits<uint64_t>::max());
     if (const json* v = find(d, "fail")) dev.fail = readFaults(*v, member(at, "fail"), dev);
+    if (jack) dev = readJackKeys(d, at, std::move(dev));
     return dev;
 }
 
@@ -223,6 +304,14 @@ std::string withoutExceptionTag(const std::string& message) {
 }
 
 }  // namespace
+
+bool jackAvailable() {
+#if defined(ASIOSIM_HAVE_JACK)
+    return true;
+#else
+    return false;
+#endif
+}
 
 DeviceConfig builtinDevice() {
     DeviceConfig dev;

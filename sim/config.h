@@ -1,6 +1,6 @@
-// The simulated audio devices: what each one offers, the built-in device
-// that serves when no configuration is given, and loading a set of devices
-// from a JSON file.
+// The devices the library serves, simulated or JACK clients: what each one
+// offers, the built-in device that serves when no configuration is given,
+// and loading a set of devices from a JSON file.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +11,13 @@
 namespace asiosim {
 
 enum class Clock { Realtime, Freewheel };
+
+// A simulated device, or a client of a running JACK server.
+enum class Backend { Sim, Jack };
+
+// Whether this build can open JACK clients; without it a JACK device is a
+// configuration error.
+bool jackAvailable();
 
 struct ChannelConfig {
     std::string name;
@@ -37,10 +44,22 @@ struct FaultConfig {
     std::vector<uint32_t> enableInput;
 };
 
+// A JACK connection, by full port names ("client:port").
+struct ConnectionConfig {
+    std::string source;
+    std::string destination;
+};
+
 // The scalar defaults are the built-in device's, so a configured device that
-// leaves a key out gets the built-in value.
+// leaves a key out gets the built-in value. A JACK device uses the name, the
+// channels (as its ports), the JACK keys and the failures; the server sets
+// its rate and buffer size.
 struct DeviceConfig {
     std::string name;
+    Backend backend = Backend::Sim;
+    std::string server;  // JACK: empty for the default server
+    std::string clientName = "asioloop";
+    std::vector<ConnectionConfig> connections;
     uint32_t sampleRate = 48000;
     uint32_t bufferSamples = 256;
     Clock clock = Clock::Realtime;
@@ -62,6 +81,7 @@ constexpr uint32_t kMaxCallbackThreads = 64;
 constexpr uint32_t kMaxLatency = 1u << 22;
 constexpr uint32_t kMaxTrailingBytes = 65536;
 constexpr size_t kMaxChannelName = 31;
+constexpr size_t kMaxJackClientName = 63;  // jack_client_name_size() less the terminator
 
 DeviceConfig builtinDevice();
 

@@ -79,6 +79,8 @@ void writeSample(uint32_t format, unsigned char* p, double value) {
 
 bool onEngineThread() { return tlsEngineThread; }
 
+void markEngineThread() { tlsEngineThread = true; }
+
 void Barrier::arriveAndWait() {
     std::unique_lock<std::mutex> lock(mutex_);
     const uint64_t generation = generation_;
@@ -162,7 +164,7 @@ void Engine::start() {
     }
 }
 
-void Engine::stop() {
+bool Engine::stop() {
     {
         std::lock_guard<std::mutex> lock(wakeMutex_);
         stopRequested_ = true;
@@ -171,6 +173,7 @@ void Engine::stop() {
     for (std::thread& t : threads_)
         if (t.joinable()) t.join();
     threads_.clear();
+    return true;
 }
 
 std::chrono::steady_clock::time_point Engine::deadline(uint64_t tick) const {
@@ -314,6 +317,11 @@ std::vector<ChannelTiming> Engine::channelTimings() const {
     return timings;
 }
 
-TickTiming Engine::tickTiming() const { return ticks_; }
+TickTiming Engine::tickTiming() const {
+    TickTiming ticks = ticks_;
+    ticks.sampleRate = device_.sampleRate;
+    ticks.bufferSamples = device_.bufferSamples;
+    return ticks;
+}
 
 }  // namespace asiosim

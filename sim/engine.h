@@ -1,4 +1,5 @@
-// Streaming for one run of a simulated device: the clock, the callback
+// Streaming for one run of a simulated device (and what every backend's run
+// shares: the sample conversions and the Stream interface): the clock, the callback
 // threads, and the signal path from the output buffers through the routes to
 // the input buffers, with the sample format conversions that takes.
 #pragma once
@@ -30,6 +31,8 @@ void writeSample(uint32_t format, unsigned char* p, double value);
 
 // True on the threads that call the channel callbacks.
 bool onEngineThread();
+// Marks the calling thread as one that calls the channel callbacks.
+void markEngineThread();
 
 struct Binding {
     AsioChannelProc proc = nullptr;
@@ -64,24 +67,37 @@ struct TickTiming {
     uint64_t count = 0;
     uint64_t late = 0;  // ended after the next tick was due; never on a freewheeling clock
     uint64_t maxNs = 0;
+    uint32_t sampleRate = 0;  // the run's, for its period
+    uint32_t bufferSamples = 0;
+};
+
+// A running device, simulated or not: what the library needs to end a run
+// and report on it.
+class Stream {
+public:
+    virtual ~Stream() = default;
+    // Returns once no callback is running and none will be called again;
+    // false when the device failed during the run.
+    virtual bool stop() = 0;
+    // Outputs then inputs, each in channel order. Only after stop().
+    virtual std::vector<ChannelTiming> channelTimings() const = 0;
+    virtual TickTiming tickTiming() const = 0;
 };
 
 // Everything a run needs is allocated on construction, so ticks allocate
 // nothing. A channel with a null proc in `outputs` / `inputs` is not enabled.
-class Engine {
+class Engine final : public Stream {
 public:
     Engine(const DeviceConfig& device, const std::vector<Binding>& outputs, const std::vector<Binding>& inputs);
-    ~Engine();
+    ~Engine() override;
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
 
     void start();
-    // Returns once no callback is running and none will be called again.
-    void stop();
+    bool stop() override;
 
-    // Outputs then inputs, each in channel order. Only after stop().
-    std::vector<ChannelTiming> channelTimings() const;
-    TickTiming tickTiming() const;
+    std::vector<ChannelTiming> channelTimings() const override;
+    TickTiming tickTiming() const override;
 
 private:
     // One per enabled channel; it belongs to one thread for the whole run,

@@ -61,6 +61,7 @@ Library::Library(std::vector<DeviceConfig> devices, std::string tracePath)
 Library::~Library() {
     std::lock_guard<std::mutex> lock(mutex_);
     engine_.reset();
+    jack_.reset();
 }
 
 const DeviceConfig* Library::openDevice() const {
@@ -75,12 +76,12 @@ const ChannelConfig* Library::channelOf(uint32_t input, uint32_t channel) const 
     return channel < list.size() ? &list[channel] : nullptr;
 }
 
-std::vector<std::string> Library::endRun(const DeviceConfig& device) {
+std::vector<std::string> Library::endRun(bool& ok) {
     std::vector<std::string> lines;
     // Dropped on the way out, even if formatting throws.
-    const std::unique_ptr<Engine> engine = std::move(engine_);
+    const std::unique_ptr<Stream> engine = std::move(engine_);
     if (engine == nullptr) return lines;
-    engine->stop();
+    ok = engine->stop();
     if (trace_.enabled()) {
         char text[256];
         for (const ChannelTiming& c : engine->channelTimings()) {
@@ -90,8 +91,8 @@ std::vector<std::string> Library::endRun(const DeviceConfig& device) {
             lines.emplace_back(text);
         }
         const TickTiming ticks = engine->tickTiming();
-        const uint64_t rate = device.sampleRate;
-        const uint64_t periodTenths = (uint64_t{device.bufferSamples} * 10000000 + rate / 2) / rate;
+        const uint64_t rate = std::max<uint64_t>(ticks.sampleRate, 1);
+        const uint64_t periodTenths = (uint64_t{ticks.bufferSamples} * 10000000 + rate / 2) / rate;
         std::snprintf(text, sizeof text, "ticks: count=%" PRIu64 " late=%" PRIu64 " period_us=%s max_tick_us=%s",
                       ticks.count, ticks.late, microseconds(periodTenths).c_str(),
                       microsecondsOfNs(ticks.maxNs).c_str());
@@ -116,11 +117,15 @@ uint32_t Library::init(uint32_t device, uint32_t flags) {
     const uint64_t call = ++initCalls_;
     if (!onEngineThread()) {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (device < devices_.size() && open_.load() < 0 && !listed(devices_[device].fail.init, call)) {
-            outputs_.assign(devices_[device].outputs.size(), Binding{});
-            inputs_.assign(devices_[device].inputs.size(), Binding{});
-            open_ = static_cast<int>(device);
-            result = 1;
+        const DeviceConfig* config = device < devices_.size() ? &devices_[device] : nullptr;
+        if (config != nullptr && open_.load() < 0 && !listed(config->fail.init, call)) {
+            if (config->backend == Backend::Jack) jack_ = openJackDevice(*config);
+            if (config->backend != Backend::Jack || jack_ != nullptr) {
+                outputs_.assign(config->outputs.size(), Binding{});
+                inputs_.assign(config->inputs.size(), Binding{});
+                open_ = static_cast<int>(device);
+                result = 1;
+            }
         }
     }
     trace_.line("BASS_ASIO_Init(%" PRIu32 ", %" PRIu32 ") = %" PRIu32, device, flags, result);
@@ -141,7 +146,9 @@ uint32_t Library::free() {
     if (!onEngineThread()) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (const DeviceConfig* device = openDevice()) {
-            timing = endRun(*device);
+            bool ran = true;  // a failed run does not fail the call that closes the device
+            timing = endRun(ran);
+            jack_.reset();
             outputs_.clear();
             inputs_.clear();
             open_ = -1;
@@ -198,10 +205,14 @@ uint32_t Library::start(uint32_t bufferLength, uint32_t threads) {
         const DeviceConfig* device = openDevice();
         if (device != nullptr && engine_ == nullptr && !device->fail.start) {
             try {
-                auto engine = std::make_unique<Engine>(*device, outputs_, inputs_);
-                engine->start();
-                engine_ = std::move(engine);
-                result = 1;
+                if (jack_ != nullptr) {
+                    engine_ = jack_->start(outputs_, inputs_);
+                } else {
+                    auto engine = std::make_unique<Engine>(*device, outputs_, inputs_);
+                    engine->start();
+                    engine_ = std::move(engine);
+                }
+                result = engine_ != nullptr ? 1 : 0;
             } catch (const std::exception&) {
                 // Out of memory or threads: the device stays stopped.
             }
@@ -217,8 +228,9 @@ uint32_t Library::stop() {
     if (!onEngineThread()) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (const DeviceConfig* device = openDevice()) {
-            timing = endRun(*device);
-            result = device->fail.stop ? 0 : 1;
+            bool ran = true;
+            timing = endRun(ran);
+            result = device->fail.stop || !ran ? 0 : 1;
         }
     }
     // The run's timing follows the call that ended it.

@@ -1,6 +1,6 @@
-// The state behind the nine exported functions: which device is open, the
-// enabled channels, the running engine, the configured failures and the
-// call trace. The exported functions forward to one process-wide instance;
+// The state behind the nine exported functions: which device is open (and
+// its JACK client, for a JACK device), the enabled channels, the running
+// stream, the configured failures and the call trace. The exported functions forward to one process-wide instance;
 // tests make their own.
 #pragma once
 
@@ -15,6 +15,7 @@
 #include "bassasio.h"
 #include "config.h"
 #include "engine.h"
+#include "jack_backend.h"
 
 namespace asiosim {
 
@@ -59,9 +60,10 @@ public:
 private:
     const DeviceConfig* openDevice() const;
     const ChannelConfig* channelOf(uint32_t input, uint32_t channel) const;
-    // Stops and drops the running engine, if any; returns the timing lines
-    // for the trace (none when tracing is off).
-    std::vector<std::string> endRun(const DeviceConfig& device);
+    // Stops and drops the running stream, if any; returns the timing lines
+    // for the trace (none when tracing is off). `ok` turns false when the
+    // device failed during the run.
+    std::vector<std::string> endRun(bool& ok);
 
     const std::vector<DeviceConfig> devices_;
     Trace trace_;
@@ -73,7 +75,8 @@ private:
     std::atomic<int> open_{-1};
     std::vector<Binding> outputs_;
     std::vector<Binding> inputs_;
-    std::unique_ptr<Engine> engine_;
+    std::unique_ptr<JackDevice> jack_;  // from init to free; outlives engine_
+    std::unique_ptr<Stream> engine_;
     std::atomic<uint64_t> initCalls_{0};
     std::atomic<uint64_t> freeCalls_{0};
 };

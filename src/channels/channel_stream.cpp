@@ -28,6 +28,8 @@ ChannelStream::ChannelStream(uint32_t channelIndex, bool input, uint32_t width)
         char name[256];
         std::snprintf(name, sizeof name, "c:\\temp\\ASIO.Channel(Output).%" PRIu32 ".pcm", channel);
         captureFile = openFileForWriting(name);
+        // Fewer, larger writes from inside the capture callback.
+        if (captureFile != nullptr) std::setvbuf(captureFile, nullptr, _IOFBF, size_t{1} << 16);
         if (captureFile != nullptr)
             std::cout << "Opened output file for output channel " << channel << std::endl;
         else

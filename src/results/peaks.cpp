@@ -23,12 +23,30 @@ PeakSummary analysePeaks() {
         size_t count = 0;
         while (const int16_t* values = cursor.run(summary.commonLength - position, count)) {
             if (count == 0) break;
-            for (size_t k = 0; k < count; ++k) {
-                const int32_t magnitude = std::abs(static_cast<int32_t>(values[k]));
-                if (magnitude > stream->peakMagnitude) {
-                    stream->peakMagnitude = magnitude;
-                    stream->peakPosition = static_cast<int32_t>(position + k);
+            // The largest magnitude of each block of fixed size first (a
+            // loop the compiler vectorises); only a block that beats the
+            // peak is walked again for its first position.
+            constexpr size_t kBlock = 64;
+            for (size_t at = 0; at < count; at += kBlock) {
+                const size_t n = count - at < kBlock ? count - at : kBlock;
+                const int16_t* block = values + at;
+                int32_t most = 0;
+                if (n == kBlock) {
+                    for (size_t k = 0; k < kBlock; ++k) {
+                        const int32_t magnitude = std::abs(static_cast<int32_t>(block[k]));
+                        most = magnitude > most ? magnitude : most;
+                    }
+                } else {
+                    for (size_t k = 0; k < n; ++k) {
+                        const int32_t magnitude = std::abs(static_cast<int32_t>(block[k]));
+                        most = magnitude > most ? magnitude : most;
+                    }
                 }
+                if (most <= stream->peakMagnitude) continue;
+                size_t k = 0;
+                while (std::abs(static_cast<int32_t>(block[k])) != most) ++k;
+                stream->peakMagnitude = most;
+                stream->peakPosition = static_cast<int32_t>(position + at + k);
             }
             position += static_cast<uint32_t>(count);
         }

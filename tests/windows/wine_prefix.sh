@@ -23,7 +23,7 @@ boot)
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         timeout 900 /usr/lib/wine/wine64 wineboot -i </dev/null >/dev/null 2>&1
     fi
-    timeout 60 "$server" -p </dev/null >/dev/null 2>&1 &
+    "$server" -p </dev/null >/dev/null 2>&1 &
     timeout 120 /usr/lib/wine/wine64 cmd /c exit 0 </dev/null >/dev/null 2>&1
     mkdir -p "$WINEPREFIX/drive_c/temp"
     echo "Wine prefix ready: $WINEPREFIX"
