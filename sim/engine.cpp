@@ -69,7 +69,7 @@ void writeSample(uint32_t format, unsigned char* p, double value) {
         std::memset(p, 0, width);
         return;
     }
-    const double full = std::ldexp(1.0, static_cast<int>(8 * width - 1));
+    const double full = width == 2 ? 32768.0 : width == 3 ? 8388608.0 : 2147483648.0;
     double x = std::round(value * full);
     if (std::isnan(x)) x = 0.0;
     x = std::min(std::max(x, -full), full - 1.0);
@@ -296,7 +296,10 @@ void Engine::processInput(InputSlot& in, uint64_t position) {
         }
         if (device_.noise > 0.0)
             for (double& sample : in.mix) sample += device_.noise * nextUniform(in.noiseState);
-        for (uint32_t n = 0; n < device_.bufferSamples; ++n) writeSample(in.format, &in.buffer[n * width], in.mix[n]);
+        if (in.routes.empty() && device_.noise <= 0.0 && in.format != 19)
+            std::memset(in.buffer.data(), 0, sampleBytes);  // silence, whatever the width
+        else
+            for (uint32_t n = 0; n < device_.bufferSamples; ++n) writeSample(in.format, &in.buffer[n * width], in.mix[n]);
     } else {
         std::memset(in.buffer.data(), 0, sampleBytes);
     }
