@@ -13,7 +13,7 @@ WINDOWS_PACKAGES := g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps windows-deps configure build windows sanitizers fuzz-build fuzz run test soak dist clean
+.PHONY: all deps windows-deps configure build windows sanitizers fuzz-build fuzz run test bench soak dist clean
 
 all: build
 
@@ -74,6 +74,11 @@ test: deps windows sanitizers fuzz-build
 	cmake --preset native -DASIOLOOP_WINDOWS_TESTS=ON -DASIOLOOP_SANITIZER_TESTS=ON -DASIOLOOP_FUZZ_TESTS=ON >/dev/null
 	cmake --build --preset native
 	ctest --preset native
+
+# One table of the callbacks, the analysis, the report and a whole run beside
+# their limits, then the real-time headroom runs.
+bench: build
+	bash bench/run_bench.sh $(BUILD)
 
 # Ten minutes of 16 inputs in 24-bit (SOAK_SECONDS to change): every byte
 # reaches its capture file, and memory stays at what the values need.

@@ -265,7 +265,9 @@ void Engine::processOutput(OutputSlot& out, uint64_t position) {
     ++out.calls;
     const auto began = std::chrono::steady_clock::now();
     out.binding.proc(0, out.channel, out.buffer.data(), static_cast<uint32_t>(out.buffer.size()), out.binding.user);
-    out.durations.record(std::chrono::steady_clock::now() - began);
+    const auto took = std::chrono::steady_clock::now() - began;
+    out.durations.record(took);
+    noteMinute(out.minuteMaxNs, position, took);
     if (out.history.empty()) return;
     const size_t size = out.history.size();
     const uint32_t width = sampleWidth(out.format);
@@ -307,16 +309,33 @@ void Engine::processInput(InputSlot& in, uint64_t position) {
     ++in.calls;
     const auto began = std::chrono::steady_clock::now();
     in.binding.proc(1, in.channel, in.buffer.data(), static_cast<uint32_t>(in.buffer.size()), in.binding.user);
-    in.durations.record(std::chrono::steady_clock::now() - began);
+    const auto took = std::chrono::steady_clock::now() - began;
+    in.durations.record(took);
+    noteMinute(in.minuteMaxNs, position, took);
+}
+
+void Engine::noteMinute(std::vector<uint64_t>& maxima, uint64_t position, std::chrono::steady_clock::duration took) const {
+    const uint64_t minute = std::min<uint64_t>(position / (uint64_t{device_.sampleRate} * 60), kTimedMinutes - 1);
+    const auto ns = static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(took).count());
+    if (ns > maxima[minute]) maxima[minute] = ns;
 }
 
 std::vector<ChannelTiming> Engine::channelTimings() const {
     std::vector<ChannelTiming> timings;
-    const auto add = [&](bool input, uint32_t channel, uint64_t calls, size_t length, const DurationHistogram& d) {
-        timings.push_back({input, channel, calls, calls * length, d.maxNs(), d.percentileNs(99)});
+    const uint64_t samplesPerMinute = uint64_t{device_.sampleRate} * 60;
+    const auto add = [&](bool input, uint32_t channel, uint64_t calls, size_t length, const DurationHistogram& d,
+                         const std::vector<uint64_t>& minutes) {
+        ChannelTiming timing{input, channel, calls, calls * length, d.maxNs(), d.percentileNs(99), {}};
+        if (calls > 0) {
+            const uint64_t last = (calls - 1) * device_.bufferSamples / samplesPerMinute;
+            const auto reached = static_cast<std::ptrdiff_t>(std::min<uint64_t>(last + 1, kTimedMinutes));
+            timing.minuteMaxNs.assign(minutes.begin(), minutes.begin() + reached);
+        }
+        timings.push_back(std::move(timing));
     };
-    for (const OutputSlot& out : outputs_) add(false, out.channel, out.calls, out.buffer.size(), out.durations);
-    for (const InputSlot& in : inputs_) add(true, in.channel, in.calls, in.buffer.size(), in.durations);
+    for (const OutputSlot& out : outputs_)
+        add(false, out.channel, out.calls, out.buffer.size(), out.durations, out.minuteMaxNs);
+    for (const InputSlot& in : inputs_) add(true, in.channel, in.calls, in.buffer.size(), in.durations, in.minuteMaxNs);
     return timings;
 }
 

@@ -61,6 +61,9 @@ struct ChannelTiming {
     uint64_t bytes = 0;  // the buffer lengths the callback was given
     uint64_t maxNs = 0;
     uint64_t p99Ns = 0;  // lower bound of its histogram bucket
+    // The longest call in each minute of the run (in sample time), so that
+    // a long run shows whether its callbacks slow down as it goes on.
+    std::vector<uint64_t> minuteMaxNs;
 };
 
 struct TickTiming {
@@ -88,6 +91,10 @@ public:
 // nothing. A channel with a null proc in `outputs` / `inputs` is not enabled.
 class Engine final : public Stream {
 public:
+    // Minutes of a run whose longest callback is kept; later calls count
+    // in the last one.
+    static constexpr size_t kTimedMinutes = 240;
+
     Engine(const DeviceConfig& device, const std::vector<Binding>& outputs, const std::vector<Binding>& inputs);
     ~Engine() override;
     Engine(const Engine&) = delete;
@@ -112,6 +119,7 @@ private:
         std::vector<double> history;  // ring of past samples; empty when no route reads it
         uint64_t calls = 0;
         DurationHistogram durations;
+        std::vector<uint64_t> minuteMaxNs = std::vector<uint64_t>(kTimedMinutes);
     };
     struct InputRoute {
         const OutputSlot* source = nullptr;
@@ -128,6 +136,7 @@ private:
         uint64_t noiseState = 0;
         uint64_t calls = 0;
         DurationHistogram durations;
+        std::vector<uint64_t> minuteMaxNs = std::vector<uint64_t>(kTimedMinutes);
     };
     // When each thread finished its share of the latest tick.
     struct alignas(64) TickEnd {
@@ -137,6 +146,7 @@ private:
     void clockLoop();
     void workerLoop(size_t worker);
     void runTick(size_t worker, uint64_t tick);
+    void noteMinute(std::vector<uint64_t>& maxima, uint64_t position, std::chrono::steady_clock::duration took) const;
     void processOutput(OutputSlot& out, uint64_t position);
     void processInput(InputSlot& in, uint64_t position);
     std::chrono::steady_clock::time_point deadline(uint64_t tick) const;

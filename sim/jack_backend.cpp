@@ -408,7 +408,7 @@ std::vector<ChannelTiming> JackRun::channelTimings() const {
     std::vector<ChannelTiming> timings;
     const auto add = [&](bool input, const Slot& s) {
         timings.push_back({input, s.channel, s.calls, s.calls * s.buffer.size(), s.durations.maxNs(),
-                           s.durations.percentileNs(99)});
+                           s.durations.percentileNs(99), {}});
     };
     for (const Slot& out : outputs_) add(false, out);
     for (const Slot& in : inputs_) add(true, in);

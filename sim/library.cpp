@@ -89,6 +89,14 @@ std::vector<std::string> Library::endRun(bool& ok) {
                           " max_us=%s p99_us=%s", c.input ? "in" : "out", c.channel, c.calls, c.bytes,
                           microsecondsOfNs(c.maxNs).c_str(), microsecondsOfNs(c.p99Ns).c_str());
             lines.emplace_back(text);
+            // A run past its first minute also shows the longest call of each.
+            if (c.minuteMaxNs.size() > 1) {
+                std::string byMinute = std::string("callbacks ") + (c.input ? "in " : "out ") +
+                                       std::to_string(c.channel) + " by minute: max_us=";
+                for (size_t m = 0; m < c.minuteMaxNs.size(); ++m)
+                    byMinute += (m == 0 ? "" : ",") + microsecondsOfNs(c.minuteMaxNs[m]);
+                lines.push_back(byMinute);
+            }
         }
         const TickTiming ticks = engine->tickTiming();
         const uint64_t rate = std::max<uint64_t>(ticks.sampleRate, 1);

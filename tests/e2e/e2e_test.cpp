@@ -763,6 +763,9 @@ int main(int argc, char** argv) {
     if (underWine()) {
         setenv("WINEDEBUG", "-all", 1);
         setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
+        // Emulated 32-bit Wine needs the whole 32-bit address space kept for
+        // it, or its fixed mappings can collide with the emulator's own.
+        setenv("QEMU_RESERVED_VA", "0xffff0000", 1);
     }
     const int status = RUN_ALL_TESTS();
     return status == 0 && !target.unavailable.empty() ? 77 : status;

@@ -2,6 +2,8 @@
 // the trace gets when a run ends.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include <chrono>
 #include <regex>
 #include <thread>
@@ -202,6 +204,47 @@ TEST(TimingTrace, ASlowCallbackShowsInItsChannelAndItsTick) {
     EXPECT_LE(valueOf(trace, "callbacks out 1:", "p99_us"), valueOf(trace, "callbacks out 1:", "max_us"));
     EXPECT_GE(valueOf(trace, "ticks:", "max_tick_us"), sleptUs);
     EXPECT_NE(trace.find("ticks: count=4 "), std::string::npos) << trace;
+}
+
+
+TEST(TimingTrace, ALongRunShowsItsLongestCallMinuteByMinute) {
+    // 100 samples a second in buffers of 100: 150 buffers are two and a half
+    // minutes of the run's own time, run as fast as they go.
+    DeviceConfig dev = simtest::testDevice({16, 16}, {16}, {}, 100, 150);
+    dev.sampleRate = 100;
+    simtest::TempDir dir;
+    const std::string path = dir.file("trace.txt");
+    Library lib({dev}, path);
+    Recorder rec(dev, [](uint32_t, uint64_t) { return 0u; });
+    struct Slow {
+        Recorder* rec;
+        std::atomic<int> calls{0};
+    } slow{&rec};
+    // Output 1's 91st buffer (the second minute) takes 20 ms.
+    const AsioChannelProc slowProc = [](uint32_t input, uint32_t channel, void* buffer, uint32_t length,
+                                        void* user) -> uint32_t {
+        auto* s = static_cast<Slow*>(user);
+        if (++s->calls == 91) std::this_thread::sleep_for(slept);
+        return Recorder::proc(input, channel, buffer, length, s->rec);
+    };
+    ASSERT_EQ(lib.init(0, 0), 1u);
+    simtest::enableAll(lib, dev, rec);
+    lib.channelEnable(0, 1, slowProc, &slow);
+    ASSERT_EQ(lib.start(0, 32), 1u);
+    rec.waitForInputs({0}, 150);
+    ASSERT_EQ(lib.stop(), 1u);
+
+    const std::string trace = simtest::readFile(path);
+    const std::string label = "callbacks out 1 by minute: max_us=";
+    const size_t at = trace.find(label);
+    ASSERT_NE(at, std::string::npos) << trace;
+    std::istringstream minutes(trace.substr(at + label.size(), trace.find('\n', at) - at - label.size()));
+    std::vector<double> maxima;
+    for (std::string value; std::getline(minutes, value, ',');) maxima.push_back(std::stod(value));
+    ASSERT_EQ(maxima.size(), 3u);
+    const double sleptUs = std::chrono::duration<double, std::micro>(slept).count();
+    EXPECT_GE(maxima[1], sleptUs);
+    EXPECT_NE(trace.find("callbacks in 0 by minute: max_us="), std::string::npos);
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 set -euo pipefail
 action=$1
 export WINEPREFIX=$2 WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+# Emulated 32-bit Wine needs the whole 32-bit address space kept for it.
+export QEMU_RESERVED_VA=0xffff0000
 server=/usr/lib/wine/wineserver
 [ -x "$server" ] || server=$(command -v wineserver)
 
