@@ -1,9 +1,41 @@
 // Growing, reading and releasing the chunked list of recorded values.
 #include "sample_list.h"
 
+#include <new>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+namespace {
+
+// A chunk's memory. On Linux it comes with its pages already in place: one
+// call that maps them all costs far less inside the capture callback than a
+// page fault for every 4 KB of values as they arrive.
+void* allocateChunk(size_t bytes) {
+#if defined(__linux__)
+    void* memory = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (memory == MAP_FAILED) throw std::bad_alloc();
+    return memory;
+#else
+    return ::operator new(bytes);
+#endif
+}
+
+void releaseChunk(void* memory, size_t bytes) {
+#if defined(__linux__)
+    munmap(memory, bytes);
+#else
+    (void)bytes;
+    ::operator delete(memory);
+#endif
+}
+
+}  // namespace
+
 void SampleList::grow() {
     // Only the new chunk's link is written; nothing held so far moves.
-    Chunk* chunk = new Chunk;
+    Chunk* chunk = new (allocateChunk(sizeof(Chunk))) Chunk;
     chunk->next = nullptr;
     if (tail_ != nullptr)
         tail_->next = chunk;
@@ -16,7 +48,7 @@ void SampleList::grow() {
 void SampleList::clear() {
     while (head_ != nullptr) {
         Chunk* next = head_->next;
-        delete head_;
+        releaseChunk(head_, sizeof(Chunk));
         head_ = next;
     }
     tail_ = nullptr;

@@ -13,7 +13,7 @@ class SampleList {
     struct Chunk;
 
 public:
-    static constexpr size_t kChunkValues = size_t{1} << 16;  // 128 KB a chunk
+    static constexpr size_t kChunkValues = (size_t{1} << 17) - 32;  // 256 KB a chunk, with its link
 
     SampleList() = default;
     ~SampleList() { clear(); }
