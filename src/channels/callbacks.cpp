@@ -50,8 +50,18 @@ uint32_t BASSASIO_CALL captureProc(uint32_t, uint32_t, void* buffer, uint32_t le
         size_t room = 0;
         int16_t* values = stream->samples.room(room);
         const size_t count = whole < room ? whole : room;
-        for (size_t k = 0; k < count; ++k, top += width)
-            values[k] = static_cast<int16_t>(static_cast<uint16_t>(top[0] | top[1] << 8));
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        if (width == 2) {
+            // 16-bit samples are kept whole, and their bytes are already in
+            // this machine's order.
+            std::memcpy(values, top, count * 2);
+            top += count * 2;
+        } else
+#endif
+        {
+            for (size_t k = 0; k < count; ++k, top += width)
+                values[k] = static_cast<int16_t>(static_cast<uint16_t>(top[0] | top[1] << 8));
+        }
         stream->samples.commit(count);
         whole -= count;
     }
