@@ -6,22 +6,25 @@
 PRESET ?= native
 BUILD := build/$(PRESET)
 VERSION := $(shell awk '/^project.asioloop VERSION/ { print $$3 }' CMakeLists.txt)
-DEBIAN_PACKAGES := cmake ninja-build g++ make nlohmann-json3-dev libgtest-dev libgmock-dev valgrind \
-	clang libclang-rt-dev nodejs npm chromium jackd2 libjack-jackd2-dev pkg-config
+DEBIAN_PACKAGES := cmake ninja-build g++ make pkg-config nlohmann-json3-dev libgtest-dev libgmock-dev \
+	libbenchmark-dev libjack-jackd2-dev
+TEST_PACKAGES := valgrind clang libclang-rt-dev chromium jackd2
 WINDOWS_PACKAGES := g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 \
 	binutils-mingw-w64-x86-64 wine64
 
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps windows-deps configure build windows sanitizers fuzz-build fuzz run test bench soak dist clean
+.PHONY: all deps test-deps windows-deps configure build windows sanitizers fuzz-build fuzz run test bench soak dist clean
 
 all: build
 
 # Installs the Debian packages that are missing when run as root; otherwise
 # says which ones to install.
-deps windows-deps:
+deps test-deps windows-deps:
 	@missing=""; \
-	for p in $(if $(filter windows-deps,$@),$(WINDOWS_PACKAGES),$(DEBIAN_PACKAGES)); do dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	for p in $(if $(filter windows-deps,$@),$(WINDOWS_PACKAGES),$(if $(filter test-deps,$@),$(TEST_PACKAGES),$(DEBIAN_PACKAGES))); do \
+	  dpkg -s $$p >/dev/null 2>&1 || missing="$$missing $$p"; done; \
+	if [ $@ = deps ] && ! command -v npm >/dev/null; then missing="$$missing nodejs npm"; fi; \
 	if [ -n "$$missing" ]; then \
 	  if [ "$$(id -u)" = 0 ]; then \
 	    echo "Installing:$$missing"; \
@@ -54,7 +57,7 @@ windows: deps windows-deps
 
 # The builds with AddressSanitizer and UndefinedBehaviorSanitizer, and with
 # ThreadSanitizer; their tests run from the native build's test run.
-sanitizers: deps
+sanitizers: deps test-deps
 	cmake --preset asan >/dev/null
 	cmake --build --preset asan
 	cmake --preset tsan >/dev/null
@@ -62,7 +65,7 @@ sanitizers: deps
 
 # The libFuzzer targets (clang): reading an answer, and the callbacks with the
 # analysis and the report. `make fuzz` runs each for FUZZ_SECONDS.
-fuzz-build: deps
+fuzz-build: deps test-deps
 	cmake --preset fuzz >/dev/null
 	cmake --build --preset fuzz
 
@@ -70,7 +73,7 @@ fuzz: fuzz-build
 	bash tests/fuzz/run_fuzz.sh build/fuzz/fuzz_answer $(FUZZ_SECONDS)
 	bash tests/fuzz/run_fuzz.sh build/fuzz/fuzz_callbacks $(FUZZ_SECONDS)
 
-test: deps windows sanitizers fuzz-build
+test: deps test-deps windows sanitizers fuzz-build
 	cmake --preset native -DASIOLOOP_WINDOWS_TESTS=ON -DASIOLOOP_SANITIZER_TESTS=ON -DASIOLOOP_FUZZ_TESTS=ON >/dev/null
 	cmake --build --preset native
 	ctest --preset native
