@@ -3,6 +3,7 @@
 // them on the console, in the library's call trace, and in the files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -253,6 +254,7 @@ struct Scenario {
     bool interruptWait = false;
     int trailingBytes = 0;  // the stand-in's fragment after every 64-sample buffer
     int diskKiB = 0;        // a disk of this size (a tmpfs) as the program's folder
+    const char* error = nullptr;  // what the one line on standard error says, if one is due
 };
 
 void PrintTo(const Scenario& s, std::ostream* out) {
@@ -388,6 +390,13 @@ std::vector<Scenario> scenarios() {
         {"AMillionDigitsForSecondsRunForNoTime", devices({loop("Loop", kTwoByTwo16)}), std::string(1000000, '9') + "\n",
          deviceList({"Loop"}) + kOnlyDevice + kStartUp + twoByTwo(2, 2) + kPrompt + kReleased, fullRun16,
          Report::kFromCaptures, two16},
+        // The stand-in's own input: a broken configuration is one line on
+        // standard error and no device.
+        {"ABrokenConfigurationIsNoDevice", R"({"devices": [{"name": "Half")", "1\n", "ID\tDevice Name\n" + kNoAudio,
+         enumerate(0), Report::kNone, {}, {}, {}, false, false, 0, 0, "not valid JSON"},
+        {"AnUnknownKeyIsNoDevice", devices({loop("Typo", R"("sampleRat": 44100)")}), "1\n",
+         "ID\tDevice Name\n" + kNoAudio, enumerate(0), Report::kNone, {}, {}, {}, false, false, 0, 0,
+         "devices[0].sampleRat: unknown key"},
         {"ClosedInputIsRefused", three, "", threeSelected + "Select device to use: " + invalid3, enumerate(3),
          Report::kNone},
 
@@ -637,7 +646,12 @@ TEST_P(EndToEnd, Run) {
     EXPECT_TRUE(result.exited);
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(result.out, s.transcript);
-    EXPECT_EQ(result.err, "");
+    if (s.error == nullptr) {
+        EXPECT_EQ(result.err, "");
+    } else {
+        EXPECT_NE(result.err.find(s.error), std::string::npos) << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    }
     // The trace holds the library calls, and after each stop a summary per
     // channel; every input's capture file holds exactly the bytes that the
     // library delivered to it.
