@@ -170,32 +170,39 @@ double valueOf(const std::string& trace, const std::string& prefix, const std::s
 
 constexpr std::chrono::milliseconds slept(20);
 
-TEST(TimingTrace, ASlowCallbackShowsInItsChannelAndItsTick) {
-    DeviceConfig dev = fiveChannels(2, false);
-    dev.clock = asiosim::Clock::Realtime;  // lateness is counted on this clock
+// Runs the device with output 1's callback taking `slept` on its call number
+// `slowCall`, until input 0 has had `buffers` buffers; returns the trace.
+std::string runWithOneSlowCall(const DeviceConfig& dev, int slowCall, uint64_t buffers,
+                               std::vector<uint32_t> waitFor = {0}) {
     simtest::TempDir dir;
     const std::string path = dir.file("trace.txt");
     Library lib({dev}, path);
     Recorder rec(dev, [](uint32_t, uint64_t) { return 0u; });
     struct Slow {
         Recorder* rec;
+        int slowCall;
         std::atomic<int> calls{0};
-    } slow{&rec};
-    // Output 1's second buffer takes 20 ms.
+    } slow{&rec, slowCall};
     const AsioChannelProc slowProc = [](uint32_t input, uint32_t channel, void* buffer, uint32_t length,
                                         void* user) -> uint32_t {
         auto* s = static_cast<Slow*>(user);
-        if (++s->calls == 2) std::this_thread::sleep_for(slept);
+        if (++s->calls == s->slowCall) std::this_thread::sleep_for(slept);
         return Recorder::proc(input, channel, buffer, length, s->rec);
     };
-    ASSERT_EQ(lib.init(0, 0), 1u);
+    EXPECT_EQ(lib.init(0, 0), 1u);
     simtest::enableAll(lib, dev, rec);
     lib.channelEnable(0, 1, slowProc, &slow);
-    ASSERT_EQ(lib.start(0, 32), 1u);
-    rec.waitForInputs({0, 2}, 4);
-    ASSERT_EQ(lib.stop(), 1u);
+    EXPECT_EQ(lib.start(0, 32), 1u);
+    rec.waitForInputs(waitFor, buffers);
+    EXPECT_EQ(lib.stop(), 1u);
+    return simtest::readFile(path);
+}
 
-    const std::string trace = simtest::readFile(path);
+TEST(TimingTrace, ASlowCallbackShowsInItsChannelAndItsTick) {
+    DeviceConfig dev = fiveChannels(2, false);
+    dev.clock = asiosim::Clock::Realtime;  // lateness is counted on this clock
+    // Output 1's second buffer takes 20 ms.
+    const std::string trace = runWithOneSlowCall(dev, 2, 4, {0, 2});
     const double sleptUs = std::chrono::duration<double, std::micro>(slept).count();
     EXPECT_GE(valueOf(trace, "callbacks out 1:", "max_us"), sleptUs);
     // With 4 calls the 99th percentile is the slowest; its bucket starts
@@ -212,29 +219,8 @@ TEST(TimingTrace, ALongRunShowsItsLongestCallMinuteByMinute) {
     // minutes of the run's own time, run as fast as they go.
     DeviceConfig dev = simtest::testDevice({16, 16}, {16}, {}, 100, 150);
     dev.sampleRate = 100;
-    simtest::TempDir dir;
-    const std::string path = dir.file("trace.txt");
-    Library lib({dev}, path);
-    Recorder rec(dev, [](uint32_t, uint64_t) { return 0u; });
-    struct Slow {
-        Recorder* rec;
-        std::atomic<int> calls{0};
-    } slow{&rec};
     // Output 1's 91st buffer (the second minute) takes 20 ms.
-    const AsioChannelProc slowProc = [](uint32_t input, uint32_t channel, void* buffer, uint32_t length,
-                                        void* user) -> uint32_t {
-        auto* s = static_cast<Slow*>(user);
-        if (++s->calls == 91) std::this_thread::sleep_for(slept);
-        return Recorder::proc(input, channel, buffer, length, s->rec);
-    };
-    ASSERT_EQ(lib.init(0, 0), 1u);
-    simtest::enableAll(lib, dev, rec);
-    lib.channelEnable(0, 1, slowProc, &slow);
-    ASSERT_EQ(lib.start(0, 32), 1u);
-    rec.waitForInputs({0}, 150);
-    ASSERT_EQ(lib.stop(), 1u);
-
-    const std::string trace = simtest::readFile(path);
+    const std::string trace = runWithOneSlowCall(dev, 91, 150);
     const std::string label = "callbacks out 1 by minute: max_us=";
     const size_t at = trace.find(label);
     ASSERT_NE(at, std::string::npos) << trace;
