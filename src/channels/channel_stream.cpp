@@ -28,12 +28,13 @@ ChannelStream::ChannelStream(uint32_t channelIndex, bool input, uint32_t width)
         char name[256];
         std::snprintf(name, sizeof name, "c:\\temp\\ASIO.Channel(Output).%" PRIu32 ".pcm", channel);
         captureFile = openFileForWriting(name);
-        // Fewer, larger writes from inside the capture callback.
-        if (captureFile != nullptr) std::setvbuf(captureFile, nullptr, _IOFBF, size_t{1} << 16);
-        if (captureFile != nullptr)
+        if (captureFile != nullptr) {
+            // Fewer, larger writes from inside the capture callback.
+            std::setvbuf(captureFile, nullptr, _IOFBF, size_t{1} << 16);
             std::cout << "Opened output file for output channel " << channel << std::endl;
-        else
+        } else {
             std::cout << "Could  not open output file for output channel " << channel << std::endl;
+        }
         return;
     }
 

@@ -4,6 +4,20 @@
 #include "channel_stream.h"
 #include "results.h"
 
+namespace {
+
+// Inlined with a constant count, this is a loop the compiler vectorises.
+inline int32_t largestMagnitude(const int16_t* values, size_t count) {
+    int32_t most = 0;
+    for (size_t k = 0; k < count; ++k) {
+        const int32_t magnitude = std::abs(static_cast<int32_t>(values[k]));
+        most = magnitude > most ? magnitude : most;
+    }
+    return most;
+}
+
+}  // namespace
+
 PeakSummary analysePeaks() {
     PeakSummary summary{kLengthSentinel, false};
     for (const ChannelStream* stream : channelStreams) {
@@ -28,20 +42,9 @@ PeakSummary analysePeaks() {
             // peak is walked again for its first position.
             constexpr size_t kBlock = 64;
             for (size_t at = 0; at < count; at += kBlock) {
-                const size_t n = count - at < kBlock ? count - at : kBlock;
                 const int16_t* block = values + at;
-                int32_t most = 0;
-                if (n == kBlock) {
-                    for (size_t k = 0; k < kBlock; ++k) {
-                        const int32_t magnitude = std::abs(static_cast<int32_t>(block[k]));
-                        most = magnitude > most ? magnitude : most;
-                    }
-                } else {
-                    for (size_t k = 0; k < n; ++k) {
-                        const int32_t magnitude = std::abs(static_cast<int32_t>(block[k]));
-                        most = magnitude > most ? magnitude : most;
-                    }
-                }
+                const int32_t most = count - at >= kBlock ? largestMagnitude(block, kBlock)
+                                                          : largestMagnitude(block, count - at);
                 if (most <= stream->peakMagnitude) continue;
                 size_t k = 0;
                 while (std::abs(static_cast<int32_t>(block[k])) != most) ++k;

@@ -35,11 +35,8 @@ struct ReportWriter {
         std::memcpy(block + used, s, length);
         used += length;
     }
-    template <typename Number>
-    void number(Number n) {
-        flushIfFull(24);
-        used = static_cast<size_t>(std::to_chars(block + used, block + kBlockSize, n).ptr - block);
-    }
+    // Numbers go into room the caller has made sure of.
+    void number(int64_t n) { used = static_cast<size_t>(std::to_chars(block + used, block + kBlockSize, n).ptr - block); }
     void numberAndTab(int64_t n) {
         number(n);
         block[used++] = '\t';
@@ -68,6 +65,7 @@ void writeSampleReport(uint32_t commonLength, bool inputPresent) {
     for (const ChannelStream* stream : channelStreams) {
         if (!stream->isInput) continue;
         columns.push_back(Column{SampleList::Cursor(stream->samples)});
+        report.flushIfFull(48);  // the longest entry has 39 characters
         report.text("Max Abs ");
         report.number(stream->peakMagnitude);
         report.text("(sample ");

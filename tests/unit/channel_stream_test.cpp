@@ -4,6 +4,8 @@
 
 #include <filesystem>
 
+#include <sys/stat.h>
+
 #include "channel_stream.h"
 #include "test_support.h"
 
@@ -70,6 +72,10 @@ TEST(ChannelStream, ACaptureFileThatCannotBeOpenedIsOnlyReported) {
          }},
         {"a directory at the name", [](const TempFolder& f) {
              std::filesystem::create_directory(f.file("ASIO.Channel(Output).0.pcm"));
+         }},
+        // Opening a FIFO with no reader for writing would wait for one forever.
+        {"a FIFO at the name does not block", [](const TempFolder& f) {
+             mkfifo(f.file("ASIO.Channel(Output).0.pcm").c_str(), 0600);
          }},
     };
     for (const Case& c : cases) {
